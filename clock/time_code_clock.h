@@ -1,0 +1,52 @@
+// The engine that both programs own: it connects to the box, compares the
+// box's time code with the PC clock on every poll and, after six misses in a
+// row and when its owner allows it, sets the PC clock's time of day.
+#pragma once
+
+#include <cstdint>
+
+#include "clock/time_code.h"
+#include "link/box_link.h"
+#include "platform/clock.h"
+
+class CTimeCodeClock {
+ public:
+  CTimeCodeClock();
+  virtual ~CTimeCodeClock();
+  CTimeCodeClock(const CTimeCodeClock&) = delete;
+  CTimeCodeClock& operator=(const CTimeCodeClock&) = delete;
+
+  void Connect(bool connect);
+  // Nonzero only when this very call has set the PC clock.
+  std::int32_t Poll();
+  // 1: in tolerance, or no running time code; 0: a miss.
+  std::int32_t CheckAgainstClock();
+  std::int32_t SetClockFromTimeCode();
+  std::int32_t FormatTimeCode(char* text);
+
+  // The settings word: bits 24-27 port (0 means 1), bit 29 PAL, bit 30
+  // system time; every other bit is carried over unchanged.
+  void LoadSettings();
+  std::int32_t SaveSettings();
+
+  std::int32_t m_noTimeCode;
+  std::int32_t m_comPort;
+  std::int32_t m_setClockEnabled;
+  std::int32_t m_linkReady;
+  std::int32_t m_dropFrame;
+  std::int32_t m_useSystemTime;
+  std::int32_t m_isPal;
+  CBoxLink m_link;
+  PackedTimeCode m_recentCodes[3];
+  std::int32_t m_lineConfigured;
+  std::int32_t m_portOpen;
+  std::uint16_t m_settingsLow;
+  std::uint32_t m_settingsWord;
+  std::uint32_t m_missCount;
+  platform::SYSTEMTIME m_clockTime;
+};
+
+// Where the settings word lives.
+inline constexpr char kSettingsKeyPath[] =
+    "SYSTEM\\CurrentControlSet\\Services\\QuorvelToClk";
+inline constexpr char kSettingsValueName[] = "TcBoxInfo";

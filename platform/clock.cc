@@ -1,0 +1,44 @@
+#include "platform/clock.h"
+
+namespace platform {
+namespace {
+
+ClockBackend* g_installedClock = nullptr;
+
+ClockBackend& Current() {
+  return g_installedClock != nullptr ? *g_installedClock : SystemClock();
+}
+
+bool IsLeapYear(unsigned year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+unsigned DaysInMonth(unsigned year, unsigned month) {
+  static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30,
+                                     31, 31, 30, 31, 30, 31};
+  if (month == 2 && IsLeapYear(year)) return 29;
+  return kDays[month - 1];
+}
+
+}  // namespace
+
+void UseClockBackend(ClockBackend* backend) { g_installedClock = backend; }
+
+void GetLocalTime(SYSTEMTIME* time) { Current().GetLocalTime(time); }
+void GetSystemTime(SYSTEMTIME* time) { Current().GetSystemTime(time); }
+int SetLocalTime(const SYSTEMTIME& time) { return Current().SetLocalTime(time); }
+int SetSystemTime(const SYSTEMTIME& time) {
+  return Current().SetSystemTime(time);
+}
+void Sleep(std::uint32_t milliseconds) { Current().Sleep(milliseconds); }
+
+bool IsValidSystemTime(const SYSTEMTIME& time) {
+  if (time.wYear < 1601 || time.wYear > 30827) return false;
+  if (time.wMonth < 1 || time.wMonth > 12) return false;
+  if (time.wDay < 1 || time.wDay > DaysInMonth(time.wYear, time.wMonth))
+    return false;
+  return time.wHour < 24 && time.wMinute < 60 && time.wSecond < 60 &&
+         time.wMilliseconds < 1000;
+}
+
+}  // namespace platform
