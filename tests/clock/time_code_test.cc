@@ -1,0 +1,176 @@
+#include "clock/time_code.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+struct ClockCase {
+  std::uint16_t h, m, s, ms;
+  int isPal, dropFrame;
+  PackedTimeCode expected;
+};
+
+TEST(ClockToTimeCode, KnownReadings) {
+  const ClockCase cases[] = {
+      {12, 34, 56, 789, 1, 0, 0x12345619},
+      {12, 34, 56, 789, 0, 0, 0x12345623},
+      {12, 34, 56, 999, 0, 0, 0x12345629},
+      {12, 34, 56, 999, 1, 0, 0x12345624},
+      {0, 0, 0, 150, 1, 0, 0x00000003},
+      // Drop-frame: a frame later early in minutes 5-9, a frame earlier late
+      // in minutes 0-4, with the roll into the next or previous second.
+      {12, 35, 10, 980, 0, 1, 0x12351100},
+      {12, 35, 10, 999, 0, 1, 0x12351100},
+      {12, 34, 40, 0, 0, 1, 0x12343929},
+      {12, 34, 40, 500, 0, 1, 0x12344014},
+      {12, 39, 20, 500, 0, 1, 0x12392016},
+      {12, 30, 10, 500, 0, 1, 0x12301015},
+      // The drop-frame flag means nothing in PAL.
+      {12, 35, 10, 980, 1, 1, 0x12351024},
+  };
+  for (const ClockCase& c : cases) {
+    EXPECT_EQ(ClockToTimeCode(c.h, c.m, c.s, c.ms, c.isPal, c.dropFrame),
+              c.expected)
+        << c.h << ":" << c.m << ":" << c.s << "." << c.ms << " pal " << c.isPal
+        << " df " << c.dropFrame;
+  }
+}
+
+TEST(ClockToTimeCode, NtscFrameBoundaries) {
+  const struct {
+    std::uint16_t firstMs;
+    std::uint32_t frame;
+  } rows[] = {{0, 0},      {34, 1},     {67, 2},     {100, 3},
+              {333, 0x10}, {500, 0x15}, {966, 0x29}, {999, 0x29}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(ClockToTimeCode(1, 2, 3, row.firstMs, 0, 0) & 0xFF, row.frame)
+        << row.firstMs;
+    if (row.firstMs > 0 && row.frame != 0x29) {
+      EXPECT_NE(ClockToTimeCode(1, 2, 3, row.firstMs - 1, 0, 0) & 0xFF,
+                row.frame)
+          << row.firstMs - 1;
+    }
+  }
+}
+
+struct CodeCase {
+  std::uint8_t f, s, m, h;
+  int isPal, dropFrame;
+  std::uint16_t hour, minute, second, ms;
+};
+
+TEST(TimeCodeToClock, KnownCodes) {
+  const CodeCase cases[] = {
+      {0x29, 0x30, 0x45, 0x08, 0, 0, 8, 45, 30, 965},
+      {0x24, 0x30, 0x45, 0x08, 1, 0, 8, 45, 30, 960},
+      {0x15, 0x30, 0x45, 0x08, 0, 0, 8, 45, 30, 499},
+      {0x55, 0x30, 0x45, 0x08, 0, 1, 8, 45, 30, 466},
+      {0x15, 0x30, 0x45, 0x08, 1, 0, 8, 45, 30, 600},
+      // Drop-frame with full carry and borrow through every field.
+      {0x69, 0x40, 0x03, 0x12, 0, 1, 12, 3, 41, 0},
+      {0x69, 0x58, 0x03, 0x12, 0, 1, 12, 3, 59, 0},
+      {0x69, 0x59, 0x03, 0x12, 0, 1, 12, 4, 0, 0},
+      {0x40, 0x10, 0x05, 0x12, 0, 1, 12, 5, 9, 965},
+      {0x40, 0x00, 0x05, 0x12, 0, 1, 12, 4, 59, 965},
+      {0x69, 0x59, 0x54, 0x23, 0, 1, 23, 55, 0, 0},
+      {0x40, 0x00, 0x05, 0x00, 0, 1, 0, 4, 59, 965},
+      // Malformed digits pass through for the set call to refuse.
+      {0x3F, 0x1F, 0x00, 0x24, 1, 0, 24, 0, 25, 1800},
+  };
+  for (const CodeCase& c : cases) {
+    platform::SYSTEMTIME t{2026, 12, 0, 6, 99, 99, 99, 9999};
+    TimeCodeToClock(c.f, c.s, c.m, c.h, c.isPal, c.dropFrame, t);
+    EXPECT_EQ(t.wHour, c.hour);
+    EXPECT_EQ(t.wMinute, c.minute);
+    EXPECT_EQ(t.wSecond, c.second);
+    EXPECT_EQ(t.wMilliseconds, c.ms)
+        << std::hex << +c.h << ":" << +c.m << ":" << +c.s << ":" << +c.f;
+    EXPECT_EQ(t.wYear, 2026);
+    EXPECT_EQ(t.wMonth, 12);
+    EXPECT_EQ(t.wDay, 6);
+  }
+}
+
+TEST(PackedTimeCode, PackMaskAndFlag) {
+  const PackedTimeCode raw = PackTimeCode(0x63, 0x56, 0x34, 0x12);
+  EXPECT_EQ(raw, 0x12345663u);
+  EXPECT_EQ(raw & kTimeCodeMask, 0x12345623u);
+  EXPECT_TRUE(raw & kDropFrameFlag);
+}
+
+TEST(WithinTolerance, TwoStepsOnTheWholeWord) {
+  EXPECT_TRUE(WithinTolerance(0x12345612, 0x12345610));
+  EXPECT_TRUE(WithinTolerance(0x1234560E, 0x12345610));
+  EXPECT_FALSE(WithinTolerance(0x12345613, 0x12345610));
+  EXPECT_FALSE(WithinTolerance(0x12345608, 0x12345610));
+  // One frame apart in time, but not in the word.
+  EXPECT_FALSE(WithinTolerance(0x12000100, 0x12000029));
+  EXPECT_FALSE(WithinTolerance(0x12000010, 0x12000009));
+}
+
+TEST(FormatPackedTimeCode, SpreadsDigitsWithColons) {
+  char text[12];
+  EXPECT_EQ(FormatPackedTimeCode(0x12345623, text), 11);
+  EXPECT_EQ(std::string(text), "12:34:56:23");
+  FormatPackedTimeCode(0x0000000A, text);
+  EXPECT_EQ(std::string(text), "00:00:00:0A");
+  FormatPackedTimeCode(0x23595929, text);
+  EXPECT_EQ(std::string(text), "23:59:59:29");
+}
+
+// Properties over every millisecond of a day, in each mode.
+struct Mode {
+  const char* name;
+  int isPal, dropFrame;
+  // Farthest a round trip may land from the reading. Drop-frame corrects by
+  // the clock's second going in and by the code's second coming back, so at
+  // the seam between seconds 33 and 34 the two disagree by a frame more.
+  std::uint16_t farthestMs;
+};
+const Mode kModes[] = {
+    {"PAL", 1, 0, 40}, {"NTSC", 0, 0, 34}, {"NTSC-DF", 0, 1, 68}};
+
+std::uint32_t MsOfDay(const platform::SYSTEMTIME& t) {
+  return ((t.wHour * 60u + t.wMinute) * 60u + t.wSecond) * 1000u +
+         t.wMilliseconds;
+}
+
+TEST(TimeCodeProperties, RoundTripLandsWithinAFrameAndCodesGrow) {
+  for (const Mode& mode : kModes) {
+    PackedTimeCode previous = 0;
+    std::uint32_t worst = 0;
+    for (std::uint32_t ms = 0; ms < 86400000u; ++ms) {
+      const auto h = static_cast<std::uint16_t>(ms / 3600000);
+      const auto m = static_cast<std::uint16_t>(ms / 60000 % 60);
+      const auto s = static_cast<std::uint16_t>(ms / 1000 % 60);
+      const auto milli = static_cast<std::uint16_t>(ms % 1000);
+      const PackedTimeCode code =
+          ClockToTimeCode(h, m, s, milli, mode.isPal, mode.dropFrame);
+      ASSERT_GE(code, previous) << mode.name << " at ms " << ms;
+      previous = code;
+      ASSERT_EQ(code & ~kTimeCodeMask, 0u);
+      platform::SYSTEMTIME t{2026, 1, 0, 1, 0, 0, 0, 0};
+      const std::uint8_t frames = static_cast<std::uint8_t>(
+          code | (mode.dropFrame ? kDropFrameFlag : 0));
+      TimeCodeToClock(frames, code >> 8 & 0xFF, code >> 16 & 0xFF,
+                      code >> 24 & 0xFF, mode.isPal, mode.dropFrame, t);
+      ASSERT_TRUE(platform::IsValidSystemTime(t)) << mode.name << " at " << ms;
+      const std::uint32_t back = MsOfDay(t);
+      const std::uint32_t distance = back > ms ? back - ms : ms - back;
+      worst = distance > worst ? distance : worst;
+      ASSERT_LE(distance, mode.farthestMs) << mode.name << " at ms " << ms;
+      // A box in step is within tolerance of the reading (the bounds wrap
+      // only at the day's first two frames, which no check ever sees).
+      if (code >= 2) {
+        ASSERT_TRUE(WithinTolerance(code, code));
+      }
+    }
+    RecordProperty(std::string("worst_ms_") + mode.name,
+                   static_cast<int>(worst));
+  }
+}
+
+}  // namespace
