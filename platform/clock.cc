@@ -26,7 +26,9 @@ void UseClockBackend(ClockBackend* backend) { g_installedClock = backend; }
 
 void GetLocalTime(SYSTEMTIME* time) { Current().GetLocalTime(time); }
 void GetSystemTime(SYSTEMTIME* time) { Current().GetSystemTime(time); }
-int SetLocalTime(const SYSTEMTIME& time) { return Current().SetLocalTime(time); }
+int SetLocalTime(const SYSTEMTIME& time) {
+  return Current().SetLocalTime(time);
+}
 int SetSystemTime(const SYSTEMTIME& time) {
   return Current().SetSystemTime(time);
 }
