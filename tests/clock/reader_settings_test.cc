@@ -1,0 +1,125 @@
+// The settings word through the real store of this platform: a temporary
+// folder store on Linux, the registry of the test's Wine prefix on Windows.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "clock/time_code_clock.h"
+#include "platform/settings_store.h"
+#include "tests/clock/settings_sandbox.h"
+
+namespace {
+
+class ReaderSettings : public ::testing::Test {
+ protected:
+  void SetUp() override { settings_sandbox::Reset(); }
+
+  static void StoreWord(std::uint32_t word) {
+    platform::SettingsKey key;
+    ASSERT_TRUE(platform::OpenSettingsKey(kSettingsKeyPath, &key));
+    ASSERT_TRUE(platform::WriteSettingsDword(key, kSettingsValueName, word));
+    platform::CloseSettingsKey(key);
+  }
+
+  static std::uint32_t StoredWord() {
+    platform::SettingsKey key;
+    EXPECT_TRUE(platform::OpenSettingsKey(kSettingsKeyPath, &key));
+    std::uint32_t word = 0xDEADBEEF;
+    std::uint32_t size = sizeof word;
+    EXPECT_TRUE(
+        platform::ReadSettingsValue(key, kSettingsValueName, &word, &size));
+    platform::CloseSettingsKey(key);
+    return word;
+  }
+
+  static void ExpectDefaults(const CTimeCodeClock& clock) {
+    EXPECT_EQ(clock.m_comPort, 1);
+    EXPECT_EQ(clock.m_useSystemTime, 0);
+    EXPECT_EQ(clock.m_isPal, 0);
+    EXPECT_EQ(clock.m_settingsWord, 0u);
+    EXPECT_EQ(clock.m_settingsLow, 0u);
+  }
+};
+
+TEST_F(ReaderSettings, NoKeyGivesDefaultsAndCreatesTheKey) {
+  EXPECT_FALSE(settings_sandbox::KeyExists());
+  CTimeCodeClock clock;
+  ExpectDefaults(clock);
+  EXPECT_TRUE(settings_sandbox::KeyExists());
+}
+
+TEST_F(ReaderSettings, DecodesPortAndFlags) {
+  const struct {
+    std::uint32_t word;
+    int port, systemTime, pal;
+  } rows[] = {
+      {0x01000000, 1, 0, 0}, {0x62000000, 2, 1, 1}, {0x00000000, 1, 0, 0},
+      {0x24000000, 4, 0, 1}, {0x43000000, 3, 1, 0}, {0x0F000000, 15, 0, 0},
+  };
+  for (const auto& row : rows) {
+    StoreWord(row.word);
+    CTimeCodeClock clock;
+    EXPECT_EQ(clock.m_comPort, row.port) << std::hex << row.word;
+    EXPECT_EQ(clock.m_useSystemTime, row.systemTime) << std::hex << row.word;
+    EXPECT_EQ(clock.m_isPal, row.pal) << std::hex << row.word;
+    EXPECT_EQ(clock.m_settingsWord, row.word);
+  }
+}
+
+TEST_F(ReaderSettings, SaveCarriesOverEveryBitItDoesNotOwn) {
+  // Bits 31 and 28, 16-23 and the low half are not ours; port 7 is kept
+  // although it opens COM1.
+  const std::uint32_t stored =
+      0x80000000 | 0x10000000 | 0x00AB0000 | 0x1234 | 0x07000000 | 0x20000000;
+  StoreWord(stored);
+  {
+    CTimeCodeClock clock;
+    EXPECT_EQ(clock.m_comPort, 7);
+    EXPECT_EQ(clock.m_settingsLow, 0x1234);
+    clock.m_isPal = 0;
+    clock.m_useSystemTime = 1;
+    EXPECT_EQ(clock.SaveSettings(), 1);
+  }
+  EXPECT_EQ(StoredWord(), 0xD7AB1234u);
+  CTimeCodeClock reloaded;
+  EXPECT_EQ(reloaded.m_comPort, 7);
+  EXPECT_EQ(reloaded.m_useSystemTime, 1);
+  EXPECT_EQ(reloaded.m_isPal, 0);
+}
+
+TEST_F(ReaderSettings, PortSixteenIsWrittenAsZeroAndReadsAsComOne) {
+  {
+    CTimeCodeClock clock;
+    clock.m_comPort = 16;
+    clock.m_isPal = 1;
+    EXPECT_EQ(clock.SaveSettings(), 1);
+    EXPECT_EQ(clock.m_settingsWord, 0x20000000u);
+  }
+  EXPECT_EQ(StoredWord(), 0x20000000u);
+  CTimeCodeClock reloaded;
+  EXPECT_EQ(reloaded.m_comPort, 1);
+  EXPECT_EQ(reloaded.m_isPal, 1);
+}
+
+TEST_F(ReaderSettings, ValuesThatAreNoWordLeaveTheDefaultsAndStayUntouched) {
+  const char* const values[] = {"", "not a number", "0x123456789",
+                                "12345678901234567890123456789012345678"};
+  for (const char* value : values) {
+    const auto size = static_cast<std::uint32_t>(std::strlen(value));
+    settings_sandbox::PutRawValue(value, size);
+    CTimeCodeClock clock;
+    ExpectDefaults(clock);
+    platform::SettingsKey key;
+    ASSERT_TRUE(platform::OpenSettingsKey(kSettingsKeyPath, &key));
+    char back[64] = {};
+    std::uint32_t room = sizeof back;
+    // Loading must not have replaced what the administrator wrote.
+    if (platform::ReadSettingsValue(key, kSettingsValueName, back, &room)) {
+      ADD_FAILURE() << "\"" << value << "\" read as a word";
+    }
+    platform::CloseSettingsKey(key);
+  }
+}
+
+}  // namespace
