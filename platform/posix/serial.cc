@@ -1,0 +1,484 @@
+// Serial devices over termios, with the Win32 meaning of every call: raw
+// bytes, time-outs counted the Windows way, and exclusive use that holds
+// against root as well (TIOCEXCL alone does not stop a privileged opener,
+// so a non-blocking flock backs it up).
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
+
+#include "platform/serial.h"
+#include "platform/settings_store.h"
+
+namespace platform {
+namespace {
+
+static_assert(sizeof(termios) <= sizeof(DCB::native),
+              "the line settings record must hold a whole termios");
+
+constexpr std::uint32_t MAXDWORD = 0xFFFFFFFFu;
+
+// Win32 ClearCommError flags.
+constexpr std::uint32_t CE_RXOVER = 0x0001;
+constexpr std::uint32_t CE_OVERRUN = 0x0002;
+constexpr std::uint32_t CE_RXPARITY = 0x0004;
+constexpr std::uint32_t CE_FRAME = 0x0008;
+constexpr std::uint32_t CE_BREAK = 0x0010;
+
+struct ErrorCounts {
+  std::int64_t frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
+};
+
+struct OpenDevice {
+  COMMTIMEOUTS timeouts{};  // a fresh port waits for every byte, as on Windows
+  ErrorCounts reported;
+};
+
+struct SpeedCode {
+  std::uint32_t baud;
+  speed_t code;
+};
+
+const SpeedCode kSpeeds[] = {
+    {50, B50},         {75, B75},         {110, B110},     {134, B134},
+    {150, B150},       {200, B200},       {300, B300},     {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},   {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
+    {115200, B115200}, {230400, B230400},
+};
+
+std::int64_t NowMs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool SpeedCodeFor(std::uint32_t baud, speed_t* code) {
+  for (const SpeedCode& s : kSpeeds) {
+    if (s.baud == baud) {
+      *code = s.code;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::uint32_t BaudFor(speed_t code) {
+  for (const SpeedCode& s : kSpeeds) {
+    if (s.code == code) return s.baud;
+  }
+  return 0;
+}
+
+std::uint8_t ByteSizeOf(tcflag_t cflag) {
+  switch (cflag & CSIZE) {
+    case CS5:
+      return 5;
+    case CS6:
+      return 6;
+    case CS7:
+      return 7;
+    default:
+      return 8;
+  }
+}
+
+bool SizeFlagFor(std::uint8_t byteSize, tcflag_t* flag) {
+  switch (byteSize) {
+    case 5:
+      *flag = CS5;
+      return true;
+    case 6:
+      *flag = CS6;
+      return true;
+    case 7:
+      *flag = CS7;
+      return true;
+    case 8:
+      *flag = CS8;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::uint8_t ParityOf(tcflag_t cflag) {
+  if (!(cflag & PARENB)) return 0;
+#ifdef CMSPAR
+  if (cflag & CMSPAR) return (cflag & PARODD) ? 3 : 4;
+#endif
+  return (cflag & PARODD) ? 1 : 2;
+}
+
+bool ParityFlagsFor(std::uint8_t parity, tcflag_t* flags) {
+  switch (parity) {
+    case 0:
+      *flags = 0;
+      return true;
+    case 1:
+      *flags = PARENB | PARODD;
+      return true;
+    case 2:
+      *flags = PARENB;
+      return true;
+#ifdef CMSPAR
+    case 3:
+      *flags = PARENB | PARODD | CMSPAR;
+      return true;
+    case 4:
+      *flags = PARENB | CMSPAR;
+      return true;
+#endif
+    default:
+      return false;
+  }
+}
+
+tcflag_t ParityMask() {
+#ifdef CMSPAR
+  return PARENB | PARODD | CMSPAR;
+#else
+  return PARENB | PARODD;
+#endif
+}
+
+// Writes the four fields that the port class owns into `tio`; everything
+// else stays as the device reported it.
+bool EncodeLineSettings(const DCB& dcb, termios* tio) {
+  speed_t speed;
+  tcflag_t size;
+  tcflag_t parity;
+  if (!SpeedCodeFor(dcb.BaudRate, &speed) ||
+      !SizeFlagFor(dcb.ByteSize, &size) ||
+      !ParityFlagsFor(dcb.Parity, &parity) || dcb.StopBits > 2) {
+    return false;
+  }
+  if (cfsetispeed(tio, speed) != 0 || cfsetospeed(tio, speed) != 0)
+    return false;
+  tio->c_cflag = (tio->c_cflag & ~(CSIZE | ParityMask() | CSTOPB)) | size |
+                 parity | (dcb.StopBits != 0 ? CSTOPB : 0);
+  return true;
+}
+
+void DecodeLineSettings(const termios& tio, DCB* dcb) {
+  dcb->BaudRate = BaudFor(cfgetospeed(&tio));
+  dcb->ByteSize = ByteSizeOf(tio.c_cflag);
+  dcb->Parity = ParityOf(tio.c_cflag);
+  dcb->StopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
+}
+
+// "COMn" is the administrator's link <settings root>/dosdevices/comn when
+// there is one (even a dangling one: then the box is meant to be elsewhere
+// and must not be looked for on a built-in port), else the n-th built-in port.
+bool DevicePathFor(const char* name, std::string* path) {
+  if (name == nullptr || std::strncmp(name, "COM", 3) != 0) return false;
+  char* end = nullptr;
+  const long number = std::strtol(name + 3, &end, 10);
+  if (end == name + 3 || *end != '\0' || number < 1 || number > 255)
+    return false;
+  const std::string mapped =
+      std::string(SettingsRoot()) + "/dosdevices/com" + std::to_string(number);
+  struct stat info;
+  if (lstat(mapped.c_str(), &info) == 0) {
+    *path = mapped;
+  } else {
+    *path = "/dev/ttyS" + std::to_string(number - 1);
+  }
+  return true;
+}
+
+// The Win32 device is raw: no echo, no line editing, no character mapping,
+// no modem control hang-ups, reads that return what is there.
+bool MakeRaw(int fd) {
+  termios tio;
+  if (tcgetattr(fd, &tio) != 0) return false;
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+// Remaining wait in ms until `deadline`, or -1 for none.
+int RemainingMs(std::int64_t deadline, std::int64_t now) {
+  if (deadline < 0) return -1;
+  const std::int64_t left = deadline - now;
+  if (left <= 0) return 0;
+  return left > INT_MAX ? INT_MAX : static_cast<int>(left);
+}
+
+int EarlierWait(int a, int b) {
+  if (a < 0) return b;
+  if (b < 0) return a;
+  return a < b ? a : b;
+}
+
+class PosixSerial : public SerialBackend {
+ public:
+  SerialHandle Open(const char* name, bool /*overlapped*/) override {
+    std::string path;
+    if (!DevicePathFor(name, &path)) return kInvalidSerialHandle;
+    const int fd =
+        ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return kInvalidSerialHandle;
+    if (!TakeExclusive(fd) || !MakeRaw(fd)) {
+      Release(fd);
+      return kInvalidSerialHandle;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    devices_[fd] = OpenDevice{};
+    return fd;
+  }
+
+  int Close(SerialHandle handle) override {
+    const int fd = static_cast<int>(handle);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (devices_.erase(fd) == 0) return 0;
+    }
+    return Release(fd);
+  }
+
+  int GetState(SerialHandle handle, DCB* dcb) override {
+    if (!IsOpen(handle)) return 0;
+    termios tio;
+    if (tcgetattr(static_cast<int>(handle), &tio) != 0) return 0;
+    std::memset(dcb->native, 0, sizeof dcb->native);
+    std::memcpy(dcb->native, &tio, sizeof tio);
+    DecodeLineSettings(tio, dcb);
+    return 1;
+  }
+
+  int SetState(SerialHandle handle, const DCB& dcb) override {
+    if (!IsOpen(handle)) return 0;
+    termios tio;
+    std::memcpy(&tio, dcb.native, sizeof tio);
+    if (!EncodeLineSettings(dcb, &tio)) return 0;
+    return tcsetattr(static_cast<int>(handle), TCSANOW, &tio) == 0;
+  }
+
+  int GetTimeouts(SerialHandle handle, COMMTIMEOUTS* timeouts) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto device = devices_.find(static_cast<int>(handle));
+    if (device == devices_.end()) return 0;
+    *timeouts = device->second.timeouts;
+    return 1;
+  }
+
+  int SetTimeouts(SerialHandle handle, const COMMTIMEOUTS& timeouts) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto device = devices_.find(static_cast<int>(handle));
+    if (device == devices_.end()) return 0;
+    device->second.timeouts = timeouts;
+    return 1;
+  }
+
+  int Read(SerialHandle handle, void* buffer, std::uint32_t count,
+           std::uint32_t* delivered) override {
+    *delivered = 0;
+    COMMTIMEOUTS t;
+    if (!GetTimeouts(handle, &t)) return 0;
+    return ReadWithTimeouts(static_cast<int>(handle),
+                            static_cast<unsigned char*>(buffer), count, t,
+                            delivered);
+  }
+
+  int Write(SerialHandle handle, const void* data, std::uint32_t count,
+            std::uint32_t* sent) override {
+    *sent = 0;
+    COMMTIMEOUTS t;
+    if (!GetTimeouts(handle, &t)) return 0;
+    return WriteWithTimeout(static_cast<int>(handle),
+                            static_cast<const unsigned char*>(data), count, t,
+                            sent);
+  }
+
+  int Purge(SerialHandle handle, std::uint32_t flags) override {
+    if (!IsOpen(handle)) return 0;
+    const int fd = static_cast<int>(handle);
+    // Reads and writes are synchronous here, so there is never a pending
+    // one to abort; only the two buffers can be thrown away.
+    const bool input = flags & PURGE_RXCLEAR;
+    const bool output = flags & PURGE_TXCLEAR;
+    if (input || output) {
+      const int which = input && output ? TCIOFLUSH
+                        : input         ? TCIFLUSH
+                                        : TCOFLUSH;
+      if (tcflush(fd, which) != 0) return 0;
+    }
+    return 1;
+  }
+
+  int ClearErrors(SerialHandle handle, std::uint32_t* errors,
+                  COMSTAT* status) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto device = devices_.find(static_cast<int>(handle));
+    if (device == devices_.end()) return 0;
+    const int fd = static_cast<int>(handle);
+    *errors = NewErrors(fd, &device->second.reported);
+    if (status != nullptr) {
+      int queued = 0;
+      status->cbInQue = ioctl(fd, FIONREAD, &queued) == 0 ? queued : 0;
+      queued = 0;
+      status->cbOutQue = ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : 0;
+    }
+    return 1;
+  }
+
+ private:
+  static bool TakeExclusive(int fd) {
+    if (ioctl(fd, TIOCEXCL) != 0) return false;
+    return flock(fd, LOCK_EX | LOCK_NB) == 0;
+  }
+
+  static int Release(int fd) {
+    // The exclusive flag outlives the descriptor on a pseudo-terminal whose
+    // master stays open; a later open by another user would be refused.
+    ioctl(fd, TIOCNXCL);
+    return ::close(fd) == 0;
+  }
+
+  // The error counters a real UART keeps; devices without them (a
+  // pseudo-terminal) report none.
+  static std::uint32_t NewErrors(int fd, ErrorCounts* reported) {
+#if defined(__linux__) && defined(TIOCGICOUNT)
+    serial_icounter_struct counts;
+    std::memset(&counts, 0, sizeof counts);
+    if (ioctl(fd, TIOCGICOUNT, &counts) != 0) return 0;
+    std::uint32_t flags = 0;
+    if (counts.frame != reported->frame) flags |= CE_FRAME;
+    if (counts.overrun != reported->overrun) flags |= CE_OVERRUN;
+    if (counts.parity != reported->parity) flags |= CE_RXPARITY;
+    if (counts.brk != reported->brk) flags |= CE_BREAK;
+    if (counts.buf_overrun != reported->bufOverrun) flags |= CE_RXOVER;
+    reported->frame = counts.frame;
+    reported->overrun = counts.overrun;
+    reported->parity = counts.parity;
+    reported->brk = counts.brk;
+    reported->bufOverrun = counts.buf_overrun;
+    return flags;
+#else
+    (void)fd;
+    (void)reported;
+    return 0;
+#endif
+  }
+
+  static int ReadWithTimeouts(int fd, unsigned char* buffer,
+                              std::uint32_t count, const COMMTIMEOUTS& t,
+                              std::uint32_t* delivered) {
+    const std::int64_t start = NowMs();
+    const bool returnAtOnce = t.ReadIntervalTimeout == MAXDWORD &&
+                              t.ReadTotalTimeoutMultiplier == 0 &&
+                              t.ReadTotalTimeoutConstant == 0;
+    const std::uint64_t total =
+        static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
+        t.ReadTotalTimeoutConstant;
+    const std::int64_t totalDeadline =
+        total == 0 ? -1 : start + static_cast<std::int64_t>(total);
+    const bool useInterval =
+        t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
+    std::int64_t lastByte = -1;
+    std::uint32_t got = 0;
+    while (got < count) {
+      const std::int64_t now = NowMs();
+      int wait = returnAtOnce ? 0 : RemainingMs(totalDeadline, now);
+      if (useInterval && lastByte >= 0) {
+        wait = EarlierWait(wait,
+                           RemainingMs(lastByte + t.ReadIntervalTimeout, now));
+      }
+      const bool timedOut = wait == 0;
+      pollfd p{fd, POLLIN, 0};
+      const int ready = ::poll(&p, 1, wait);
+      if (ready < 0) {
+        if (errno == EINTR) continue;
+        break;
+      }
+      if (ready == 0) {
+        if (timedOut) break;
+        continue;
+      }
+      if (!(p.revents & POLLIN)) {
+        *delivered = got;
+        return 0;  // the other end hung up, or the device failed
+      }
+      const ssize_t n = ::read(fd, buffer + got, count - got);
+      if (n > 0) {
+        got += static_cast<std::uint32_t>(n);
+        lastByte = NowMs();
+        continue;
+      }
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      *delivered = got;
+      return 0;  // the device went away
+    }
+    *delivered = got;
+    return 1;
+  }
+
+  static int WriteWithTimeout(int fd, const unsigned char* data,
+                              std::uint32_t count, const COMMTIMEOUTS& t,
+                              std::uint32_t* sent) {
+    const std::uint64_t total =
+        static_cast<std::uint64_t>(t.WriteTotalTimeoutMultiplier) * count +
+        t.WriteTotalTimeoutConstant;
+    const std::int64_t deadline =
+        total == 0 ? -1 : NowMs() + static_cast<std::int64_t>(total);
+    std::uint32_t done = 0;
+    while (done < count) {
+      const ssize_t n = ::write(fd, data + done, count - done);
+      if (n > 0) {
+        done += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (n < 0 && errno != EAGAIN && errno != EINTR) {
+        *sent = done;
+        return 0;
+      }
+      const int wait = RemainingMs(deadline, NowMs());
+      if (wait == 0) break;
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, wait) < 0 && errno != EINTR) {
+        *sent = done;
+        return 0;
+      }
+    }
+    *sent = done;
+    return 1;
+  }
+
+  bool IsOpen(SerialHandle handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return devices_.count(static_cast<int>(handle)) != 0;
+  }
+
+  std::mutex mutex_;
+  std::map<int, OpenDevice> devices_;
+};
+
+}  // namespace
+
+SerialBackend& SystemSerial() {
+  static PosixSerial serial;
+  return serial;
+}
+
+}  // namespace platform

@@ -1,0 +1,220 @@
+// CBoxLink's frame layer and its two exchanges over a scripted device.
+#include "link/box_link.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/link/sleep_recorder.h"
+#include "tests/support/fake_serial.h"
+
+namespace {
+
+using fakes::Bytes;
+
+const Bytes kHello = {0x20, 0x01, 0x21};
+const Bytes kHelloAnswer = {0x10, 0x01, 0x11};
+const Bytes kQuery = {0x61, 0x0C, 0x03, 0x70};
+
+Bytes WithChecksum(Bytes frame) {
+  std::uint8_t sum = 0;
+  for (std::uint8_t b : frame) sum = static_cast<std::uint8_t>(sum + b);
+  frame.push_back(sum);
+  return frame;
+}
+
+class BoxLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(1, link.Open(1, 0)); }
+
+  // Scripts a reply as the box would send it: the 3-byte head first, then
+  // the rest, as the two reads of ReadReply take them.
+  void QueueReply(const Bytes& frame) {
+    device.QueueRead(Bytes(frame.begin(), frame.begin() + 3));
+    if (frame.size() > 3)
+      device.QueueRead(Bytes(frame.begin() + 3, frame.end()));
+  }
+
+  fakes::FakeSerial device;
+  SleepRecorder clock;
+  CBoxLink link;
+};
+
+TEST_F(BoxLinkTest, SendFrameAddsTheChecksumAndIgnoresAnyGiven) {
+  const struct {
+    Bytes message;
+    Bytes wire;
+  } cases[] = {
+      {{0x20, 0x01}, {0x20, 0x01, 0x21}},
+      {{0x61, 0x0C, 0x03, 0xEE}, {0x61, 0x0C, 0x03, 0x70}},
+      {{0x02, 0xFF, 0xFF, 0xFF}, {0x02, 0xFF, 0xFF, 0xFF, 0xFF}},
+  };
+  for (const auto& c : cases) {
+    device.writes.clear();
+    EXPECT_EQ(1, link.SendFrame(c.message.data()));
+    EXPECT_EQ(c.wire, device.AllWritten());
+  }
+  Bytes longest(17, 0x01);
+  longest[0] = 0x0F;
+  device.writes.clear();
+  EXPECT_EQ(1, link.SendFrame(longest.data()));
+  EXPECT_EQ(WithChecksum(longest), device.AllWritten());
+}
+
+TEST_F(BoxLinkTest, SendFrameCountsAShortWriteAsSent) {
+  device.writeLimit = 1;
+  EXPECT_EQ(1, link.SendFrame(kHello.data()));
+  device.failWrite = true;
+  EXPECT_EQ(0, link.SendFrame(kHello.data()));
+}
+
+TEST_F(BoxLinkTest, ReadReplyAcceptsEveryValidLength) {
+  const Bytes frames[] = {
+      WithChecksum({0x10, 0x01}),
+      WithChecksum({0x72, 0x01, 0x02, 0x03}),
+      WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23}),
+      WithChecksum({0x18, 1, 2, 3, 4, 5, 6, 7, 8, 9}),
+  };
+  for (const Bytes& frame : frames) {
+    std::uint8_t reply[20] = {};
+    QueueReply(frame);
+    EXPECT_EQ(static_cast<int>(frame.size()), link.ReadReply(reply));
+    EXPECT_EQ(0, std::memcmp(frame.data(), reply, frame.size()));
+  }
+}
+
+TEST_F(BoxLinkTest, ReadReplyRefusesBadHeadersWithoutASecondRead) {
+  for (std::uint8_t header : {0x20, 0x13, 0x1F, 0x80, 0xF4, 0x71, 0x16}) {
+    SCOPED_TRACE(static_cast<int>(header));
+    std::uint8_t reply[20] = {};
+    device.calls.clear();
+    device.QueueRead({header, 0x00, 0x00});
+    device.QueueRead({0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_EQ(0, link.ReadReply(reply));
+    EXPECT_EQ(1, device.CountCalls("Read"));
+    device.reads.clear();
+  }
+}
+
+TEST_F(BoxLinkTest, ReadReplyRefusesShortHeadsAndWrongChecksums) {
+  const std::vector<Bytes> heads = {
+      {}, {0x10}, {0x10, 0x01}, {0x10, 0x01, 0x12}};
+  for (const Bytes& head : heads) {
+    std::uint8_t reply[20] = {0xAA};
+    device.QueueRead(head);
+    EXPECT_EQ(0, link.ReadReply(reply));
+    if (head.size() < 3) {
+      EXPECT_EQ(0xAA, reply[0]);  // untouched
+    }
+  }
+  Bytes frame = WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23});
+  frame.back() ^= 0x01;
+  std::uint8_t reply[20] = {};
+  QueueReply(frame);
+  EXPECT_EQ(0, link.ReadReply(reply));
+}
+
+TEST_F(BoxLinkTest, ReadReplyRefusesACutTailEvenWhenOldBytesWouldFitIt) {
+  const Bytes frame = WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23});
+  std::uint8_t reply[20] = {};
+  QueueReply(frame);
+  ASSERT_EQ(7, link.ReadReply(reply));
+  // The same head again with only part of its tail: the buffer still holds
+  // the earlier tail, which would complete the checksum.
+  device.QueueRead(Bytes(frame.begin(), frame.begin() + 3));
+  device.QueueRead(Bytes(frame.begin() + 3, frame.begin() + 5));
+  EXPECT_EQ(0, link.ReadReply(reply));
+  device.QueueRead(Bytes(frame.begin(), frame.begin() + 3));
+  EXPECT_EQ(0, link.ReadReply(reply));  // no tail at all
+}
+
+TEST_F(BoxLinkTest, QueryTimeCodeSendsTheRequestAndKeepsTheReply) {
+  const Bytes frame = WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23});
+  QueueReply(frame);
+  device.calls.clear();
+  EXPECT_EQ(1, link.QueryTimeCode());
+  EXPECT_EQ(kQuery, device.AllWritten());
+  EXPECT_EQ("ClearErrors", device.calls[0]);
+  EXPECT_EQ("Purge 8", device.calls[1]);
+  EXPECT_EQ(7, link.m_replyLength);
+  EXPECT_EQ(0, std::memcmp(frame.data(), link.m_reply, 7));
+  EXPECT_STREQ("BOX connected and responding.", link.m_statusText);
+}
+
+TEST_F(BoxLinkTest, QueryTimeCodeTakesAnyValidFrameAndKeepsOlderBytes) {
+  QueueReply(WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23}));
+  ASSERT_EQ(1, link.QueryTimeCode());
+  QueueReply(kHelloAnswer);
+  EXPECT_EQ(1, link.QueryTimeCode());
+  EXPECT_EQ(3, link.m_replyLength);
+  EXPECT_EQ(0x34, link.m_reply[3]);
+  EXPECT_EQ(0x56, link.m_reply[4]);
+  EXPECT_EQ(0x23, link.m_reply[5]);
+}
+
+TEST_F(BoxLinkTest, QueryTimeCodeReportsSilenceAndWriteFailure) {
+  EXPECT_EQ(0, link.QueryTimeCode());
+  EXPECT_EQ(0, link.m_replyLength);
+  EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
+
+  QueueReply(kHelloAnswer);
+  ASSERT_EQ(1, link.QueryTimeCode());
+  device.failWrite = true;
+  device.calls.clear();
+  EXPECT_EQ(0, link.QueryTimeCode());
+  EXPECT_EQ(3, link.m_replyLength);  // unchanged
+  EXPECT_EQ(0, device.CountCalls("Read"));
+  EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
+}
+
+TEST_F(BoxLinkTest, HandshakeNeedsThirtyTwoGoodAnswers) {
+  for (int i = 0; i < 32; ++i) QueueReply(kHelloAnswer);
+  EXPECT_EQ(1, link.Handshake());
+  EXPECT_EQ(1, link.m_handshakeOk);
+  EXPECT_EQ(32u, device.writes.size());
+  for (const Bytes& w : device.writes) EXPECT_EQ(kHello, w);
+  EXPECT_EQ(std::vector<std::uint32_t>(32, 30), clock.sleeps);
+  EXPECT_EQ(32, device.CountCalls("Purge 8"));
+}
+
+TEST_F(BoxLinkTest, HandshakeStopsAtTheFirstBadAnswer) {
+  const struct {
+    const char* what;
+    Bytes answer;
+  } cases[] = {{"wrong checksum", {0x10, 0x01, 0x12}},
+               {"length code 2", {0x12, 0x01, 0x11}},
+               {"other valid frame", WithChecksum({0x10, 0x02})},
+               {"silence", {}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    link.m_handshakeOk = 1;
+    device.reads.clear();
+    device.writes.clear();
+    clock.sleeps.clear();
+    for (int i = 0; i < 4; ++i) QueueReply(kHelloAnswer);
+    device.QueueRead(c.answer);
+    EXPECT_EQ(0, link.Handshake());
+    EXPECT_EQ(0, link.m_handshakeOk);
+    EXPECT_EQ(5u, device.writes.size());
+    EXPECT_EQ(4u, clock.sleeps.size());  // no pause after the failing pass
+  }
+}
+
+TEST_F(BoxLinkTest, HandshakeSkipsPassesWhoseWriteFails) {
+  device.failWrite = true;
+  EXPECT_EQ(0, link.Handshake());
+  EXPECT_EQ(0, link.m_handshakeOk);
+  EXPECT_EQ(0, device.CountCalls("Read"));
+  EXPECT_EQ(32u, clock.sleeps.size());
+}
+
+TEST_F(BoxLinkTest, ExchangesOnAClosedPortFail) {
+  ASSERT_EQ(1, link.Close());
+  EXPECT_EQ(0, link.QueryTimeCode());
+  EXPECT_EQ(0, link.Handshake());
+  EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
+}
+
+}  // namespace

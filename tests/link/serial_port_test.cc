@@ -1,0 +1,228 @@
+// CSerialPort over a scripted device: which platform calls each operation
+// makes, in which order, and what it reports.
+#include "link/serial_port.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/user_notice.h"
+#include "tests/link/sleep_recorder.h"
+#include "tests/support/fake_serial.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+std::vector<UserNotice> g_notices;
+void RecordNotice(UserNotice notice) { g_notices.push_back(notice); }
+
+class SerialPortTest : public ::testing::Test {
+ protected:
+  SerialPortTest() {
+    g_notices.clear();
+    SetUserNoticeHandler(&RecordNotice);
+  }
+  ~SerialPortTest() override { SetUserNoticeHandler(nullptr); }
+
+  fakes::FakeSerial device;
+  SleepRecorder clock;
+};
+
+TEST_F(SerialPortTest, PortNumbersMapToDeviceNamesAndAreKeptAsGiven) {
+  const struct {
+    int number;
+    const char* name;
+  } cases[] = {{1, "COM1"}, {2, "COM2"}, {3, "COM3"},  {4, "COM4"},
+               {0, "COM1"}, {5, "COM1"}, {15, "COM1"}, {-1, "COM1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.number);
+    CSerialPort port;
+    device.calls.clear();
+    ASSERT_EQ(1, port.Open(c.number, 0));
+    EXPECT_EQ(Calls{std::string("Open ") + c.name}, device.calls);
+    EXPECT_EQ(1, port.m_isOpen);
+    EXPECT_EQ(c.number, port.m_portNumber);
+  }
+}
+
+TEST_F(SerialPortTest, ConstructionHoldsTheBoxLineSettings) {
+  CSerialPort port;
+  EXPECT_EQ(0, port.m_isOpen);
+  EXPECT_EQ(platform::kInvalidSerialHandle, port.m_handle);
+  EXPECT_EQ(38400u, port.m_baudRate);
+  EXPECT_EQ(8, port.m_byteSize);
+  EXPECT_EQ(platform::ODDPARITY, port.m_parity);
+  EXPECT_EQ(1, port.m_portNumber);
+}
+
+TEST_F(SerialPortTest, HeldDeviceFailsToOpenAndRaisesTheNotice) {
+  device.busyNames.insert("COM2");
+  CSerialPort port;
+  EXPECT_EQ(0, port.Open(2, 0));
+  EXPECT_EQ(0, port.m_isOpen);
+  EXPECT_EQ(1, port.m_portNumber);
+  EXPECT_EQ(std::vector<UserNotice>{UserNotice::kPortOpenFailed}, g_notices);
+}
+
+TEST_F(SerialPortTest, ReopenPurgesAndClosesFirstAndAFailedReopenLeavesClosed) {
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  device.calls.clear();
+  ASSERT_EQ(1, port.Open(2, 0));
+  EXPECT_EQ((Calls{"Purge 15", "Close", "Open COM2"}), device.calls);
+
+  device.busyNames.insert("COM3");
+  device.calls.clear();
+  EXPECT_EQ(0, port.Open(3, 0));
+  EXPECT_EQ((Calls{"Purge 15", "Close", "Open COM3"}), device.calls);
+  EXPECT_EQ(0, port.m_isOpen);
+  EXPECT_EQ(2, port.m_portNumber);
+  EXPECT_TRUE(device.openHandles.empty());
+}
+
+TEST_F(SerialPortTest, CloseOnAClosedPortReturnsOneWithoutPlatformCalls) {
+  CSerialPort port;
+  EXPECT_EQ(1, port.Close());
+  ASSERT_EQ(1, port.Open(1, 0));
+  device.closeResult = 1;
+  EXPECT_EQ(1, port.Close());
+  device.calls.clear();
+  EXPECT_EQ(1, port.Close());
+  EXPECT_TRUE(device.calls.empty());
+}
+
+TEST_F(SerialPortTest, CloseReportsTheHandleResultAndForgetsTheHandle) {
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  device.closeResult = 0;
+  device.calls.clear();
+  EXPECT_EQ(0, port.Close());
+  EXPECT_EQ((Calls{"Purge 15", "Close"}), device.calls);
+  EXPECT_EQ(0, port.m_isOpen);
+  EXPECT_EQ(platform::kInvalidSerialHandle, port.m_handle);
+}
+
+TEST_F(SerialPortTest, DestroyingAnOpenPortPurgesAndClosesIt) {
+  {
+    CSerialPort port;
+    ASSERT_EQ(1, port.Open(4, 0));
+    device.calls.clear();
+  }
+  EXPECT_EQ((Calls{"Purge 15", "Close"}), device.calls);
+  EXPECT_TRUE(device.openHandles.empty());
+}
+
+TEST_F(SerialPortTest, ClosedPortOperationsFailWithoutReachingTheDevice) {
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  ASSERT_EQ(1, port.Close());
+  device.calls.clear();
+  std::uint8_t buffer[4] = {};
+  platform::COMSTAT status{};
+  port.m_bytesRead = port.m_bytesWritten = 99;
+  EXPECT_EQ(0, port.FetchState());
+  EXPECT_EQ(0, port.FetchTimeouts());
+  EXPECT_EQ(0, port.StoreTimeouts());
+  EXPECT_EQ(0, port.SetTimeouts(10, 10, 20, 10, 10));
+  EXPECT_EQ(0, port.ApplyLineSettings());
+  EXPECT_EQ(0, port.Read(buffer, 3));
+  EXPECT_EQ(0u, port.BytesRead());
+  EXPECT_EQ(0, port.Write(buffer, 3));
+  EXPECT_EQ(0u, port.m_bytesWritten);
+  EXPECT_EQ(0, port.PurgeAll());
+  EXPECT_EQ(0, port.ClearInput());
+  EXPECT_EQ(0, port.ClearErrors(&status));
+  EXPECT_TRUE(device.calls.empty());
+}
+
+TEST_F(SerialPortTest, ApplyLineSettingsWritesFourFieldsAndKeepsTheRest) {
+  std::memset(device.state.native, 0x5A, sizeof device.state.native);
+  device.state.BaudRate = 9600;
+  device.state.ByteSize = 7;
+  device.state.Parity = 2;
+  device.state.StopBits = 2;
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  device.calls.clear();
+  EXPECT_EQ(1, port.ApplyLineSettings());
+  EXPECT_EQ((Calls{"GetState", "SetState"}), device.calls);
+  EXPECT_EQ(38400u, device.state.BaudRate);
+  EXPECT_EQ(8, device.state.ByteSize);
+  EXPECT_EQ(1, device.state.Parity);
+  EXPECT_EQ(0, device.state.StopBits);
+  for (unsigned char b : device.state.native) ASSERT_EQ(0x5A, b);
+  EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.sleeps);
+}
+
+TEST_F(SerialPortTest, ApplyLineSettingsGivesUpAtOnceWhenTheFetchFails) {
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  device.failGetState = true;
+  device.calls.clear();
+  EXPECT_EQ(0, port.ApplyLineSettings());
+  EXPECT_EQ(Calls{"GetState"}, device.calls);
+  EXPECT_TRUE(clock.sleeps.empty());
+}
+
+TEST_F(SerialPortTest, StoreStateWaitsAlsoWhenTheStoreFails) {
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  device.failSetState = true;
+  EXPECT_EQ(0, port.ApplyLineSettings());
+  EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.sleeps);
+  EXPECT_EQ(0, port.StoreState());
+  EXPECT_EQ(600u, clock.TotalMs());
+}
+
+TEST_F(SerialPortTest, SetTimeoutsFillsAllFiveFieldsInOrder) {
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  EXPECT_EQ(1, port.SetTimeouts(1, 2, 3, 4, 5));
+  EXPECT_EQ(1u, device.timeouts.ReadIntervalTimeout);
+  EXPECT_EQ(2u, device.timeouts.ReadTotalTimeoutMultiplier);
+  EXPECT_EQ(3u, device.timeouts.ReadTotalTimeoutConstant);
+  EXPECT_EQ(4u, device.timeouts.WriteTotalTimeoutMultiplier);
+  EXPECT_EQ(5u, device.timeouts.WriteTotalTimeoutConstant);
+}
+
+TEST_F(SerialPortTest, SetTimeoutsLeavesTheDeviceAloneWhenTheFetchFails) {
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  device.timeouts = {7, 7, 7, 7, 7};
+  device.failGetTimeouts = true;
+  device.calls.clear();
+  EXPECT_EQ(0, port.SetTimeouts(10, 10, 20, 10, 10));
+  EXPECT_EQ(Calls{"GetTimeouts"}, device.calls);
+  EXPECT_EQ(7u, device.timeouts.ReadTotalTimeoutConstant);
+}
+
+TEST_F(SerialPortTest, ReadsAndWritesKeepTheirByteCounts) {
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  std::uint8_t buffer[8] = {};
+  device.QueueRead({1, 2});
+  EXPECT_EQ(1, port.Read(buffer, 3));
+  EXPECT_EQ(2u, port.BytesRead());
+  EXPECT_EQ(1, port.Read(buffer, 3));  // silence still succeeds
+  EXPECT_EQ(0u, port.BytesRead());
+  device.writeLimit = 2;
+  EXPECT_EQ(1, port.Write(buffer, 5));
+  EXPECT_EQ(2u, port.m_bytesWritten);
+}
+
+TEST_F(SerialPortTest, ClearInputClearsErrorsThenPurgesInputOnly) {
+  CSerialPort port;
+  ASSERT_EQ(1, port.Open(1, 0));
+  device.reportedErrors = 0x8;
+  device.calls.clear();
+  EXPECT_EQ(1, port.ClearInput());
+  EXPECT_EQ((Calls{"ClearErrors", "Purge 8"}), device.calls);
+  EXPECT_EQ(0x8u, port.m_commErrors);
+  device.failPurge = true;
+  EXPECT_EQ(0, port.ClearInput());
+}
+
+}  // namespace
