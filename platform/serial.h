@@ -11,13 +11,15 @@ namespace platform {
 using SerialHandle = std::intptr_t;
 inline constexpr SerialHandle kInvalidSerialHandle = -1;
 
-inline constexpr std::uint8_t ODDPARITY = 1;
-inline constexpr std::uint8_t ONESTOPBIT = 0;
+// The Win32 codes, under names of our own: windows.h makes the Win32 names
+// macros, which would collide in any file that includes both.
+inline constexpr std::uint8_t kOddParity = 1;   // ODDPARITY
+inline constexpr std::uint8_t kOneStopBit = 0;  // ONESTOPBIT
 
-inline constexpr std::uint32_t PURGE_TXABORT = 0x1;
-inline constexpr std::uint32_t PURGE_RXABORT = 0x2;
-inline constexpr std::uint32_t PURGE_TXCLEAR = 0x4;
-inline constexpr std::uint32_t PURGE_RXCLEAR = 0x8;
+inline constexpr std::uint32_t kPurgeTxAbort = 0x1;  // PURGE_TXABORT
+inline constexpr std::uint32_t kPurgeRxAbort = 0x2;  // PURGE_RXABORT
+inline constexpr std::uint32_t kPurgeTxClear = 0x4;  // PURGE_TXCLEAR
+inline constexpr std::uint32_t kPurgeRxClear = 0x8;  // PURGE_RXCLEAR
 
 // A device's whole line settings as fetched. The four named fields are the
 // ones the port class writes; `native` holds the rest of the device's own
