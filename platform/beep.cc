@@ -1,0 +1,20 @@
+#include "platform/beep.h"
+
+namespace platform {
+namespace {
+
+BeepHook g_beepHook = nullptr;
+
+}  // namespace
+
+void UseBeepHook(BeepHook hook) { g_beepHook = hook; }
+
+void MessageBeep(std::uint32_t type) {
+  if (g_beepHook != nullptr) {
+    g_beepHook(type);
+    return;
+  }
+  SystemMessageBeep(type);
+}
+
+}  // namespace platform

@@ -1,0 +1,15 @@
+#include "platform/stop_event.h"
+
+#include <atomic>
+
+namespace platform {
+namespace {
+
+std::atomic<bool> g_failCreation{false};
+
+}  // namespace
+
+void SimulateStopEventFailure(bool fail) { g_failCreation = fail; }
+bool StopEventFailureSimulated() { return g_failCreation; }
+
+}  // namespace platform

@@ -1,0 +1,32 @@
+// What Linux's service manager, systemd, is told: the unit file that installs
+// the service and the notification lines that carry its status reports. Pure
+// text work, kept apart from the calls so it can be checked anywhere.
+#pragma once
+
+#include <string>
+
+#include "platform/service_control.h"
+
+namespace platform {
+
+// The unit file for a service of our own process: started at boot, told
+// apart by its status notifications, and run with the least it needs (an
+// unprivileged user, the serial group, the right to set the clock and no
+// other, a read-only view of the settings folder).
+std::string RenderServiceUnit(const ServiceDefinition& service);
+
+// A program path as one word of an ExecStart= line: quoted when it holds
+// blanks, quotes or backslashes, and with '%' doubled so that systemd does
+// not take it for a specifier.
+std::string QuoteUnitPath(const char* path);
+
+// The sd_notify message for a status report: READY=1 for RUNNING,
+// STOPPING=1 for STOP_PENDING, EXTEND_TIMEOUT_USEC= with the wait hint in
+// the pending states, the exit code for STOPPED, and always a STATUS= line
+// with the state, check-point and wait hint.
+std::string RenderNotifyMessage(const SERVICE_STATUS& status);
+
+// The name of a state as it appears in the STATUS= line.
+const char* ServiceStateName(std::uint32_t state);
+
+}  // namespace platform

@@ -1,0 +1,3 @@
+#include "service/command_line.h"
+
+int main(int argc, char** argv) { return RunVentrel(argc, argv); }

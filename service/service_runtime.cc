@@ -1,0 +1,181 @@
+#include "service/service_runtime.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include "clock/time_code_clock.h"
+#include "platform/beep.h"
+#include "platform/clock.h"
+#include "platform/console_control.h"
+#include "platform/event_log.h"
+#include "platform/system_error.h"
+#include "service/service_identity.h"
+
+using platform::SERVICE_ACCEPT_STOP;
+using platform::SERVICE_CONTROL_STOP;
+using platform::SERVICE_RUNNING;
+using platform::SERVICE_START_PENDING;
+using platform::SERVICE_STOP_PENDING;
+using platform::SERVICE_STOPPED;
+
+platform::SERVICE_STATUS g_serviceStatus = {};
+platform::ServiceStatusHandle g_statusHandle = 0;
+std::uint32_t g_nextCheckPoint = 1;
+std::atomic<std::uint32_t> g_savedError{0};
+std::int32_t g_debugMode = 0;
+std::atomic<platform::StopEvent*> g_stopEvent{nullptr};
+
+namespace {
+
+// Reports come from the service thread and from the control handler on the
+// dispatcher's thread; the lock keeps each report whole and the check-point
+// count free of lost increments.
+std::mutex g_reportLock;
+
+// The one stop event of the process. It outlives every worker, so a stop
+// request that races with the worker's ending signals a closed event, which
+// does nothing, rather than a freed one.
+platform::StopEvent g_stopEventObject;
+
+bool CarriesCheckPoint(std::uint32_t state) {
+  return state != SERVICE_RUNNING && state != SERVICE_STOPPED;
+}
+
+bool StartWorker(CTimeCodeClock& clock) {
+  if (!ReportStatusToSCMgr(SERVICE_START_PENDING, 0, 3000)) {
+    WriteEventLogEntry(kFirstPendingFailedText);
+    return false;
+  }
+  if (!g_stopEventObject.Create()) {
+    WriteEventLogEntry(kStopEventFailedText);
+    return false;
+  }
+  g_stopEvent = &g_stopEventObject;
+  clock.Connect(true);
+  if (clock.m_linkReady == 0) {
+    WriteEventLogEntry(kBoxUnreachableText);
+    return false;
+  }
+  if (!ReportStatusToSCMgr(SERVICE_RUNNING, 0, 0)) {
+    WriteEventLogEntry(kRunningFailedText);
+    return false;
+  }
+  platform::Sleep(kAfterRunningMs);
+  WriteEventLogEntry(kServiceStartedText);
+  return true;
+}
+
+void RunPollLoop(CTimeCodeClock& clock, platform::StopEvent& stopEvent) {
+  clock.m_setClockEnabled = 1;
+  while (!stopEvent.Wait(kPollWaitMs)) {
+    if (clock.Poll() != 0 && g_debugMode != 0) {
+      platform::MessageBeep(platform::kSimpleBeep);
+    }
+  }
+}
+
+void EndWorker(CTimeCodeClock& clock) {
+  platform::StopEvent* stopEvent = g_stopEvent.exchange(nullptr);
+  if (stopEvent != nullptr) stopEvent->Close();
+  clock.Connect(false);
+  platform::MessageBeep(platform::MB_OK);
+  platform::Sleep(kClosingPauseMs);
+}
+
+}  // namespace
+
+void PrintToConsole(const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  std::vprintf(format, arguments);
+  va_end(arguments);
+  std::fflush(stdout);
+}
+
+int ReportStatusToSCMgr(std::uint32_t state, std::uint32_t win32ExitCode,
+                        std::uint32_t waitHint) {
+  if (g_debugMode != 0) return 1;
+  std::lock_guard<std::mutex> lock(g_reportLock);
+  g_serviceStatus.dwControlsAccepted =
+      state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+  g_serviceStatus.dwCurrentState = state;
+  g_serviceStatus.dwWin32ExitCode = win32ExitCode;
+  g_serviceStatus.dwWaitHint = waitHint;
+  g_serviceStatus.dwCheckPoint =
+      CarriesCheckPoint(state) ? g_nextCheckPoint++ : 0;
+  const int accepted =
+      platform::SetServiceStatus(g_statusHandle, g_serviceStatus);
+  if (!accepted) WriteEventLogEntry(kSetStatusFailedText);
+  return accepted;
+}
+
+void ServiceEntry(std::uint32_t, char**) {
+  g_statusHandle =
+      platform::RegisterServiceCtrlHandler(kServiceName, OnServiceControl);
+  if (g_statusHandle == 0) {
+    g_savedError = platform::GetLastError();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_reportLock);
+    g_serviceStatus.dwServiceType = platform::SERVICE_WIN32_OWN_PROCESS;
+    g_serviceStatus.dwServiceSpecificExitCode = 0;
+  }
+  if (ReportStatusToSCMgr(SERVICE_START_PENDING, 0, 3000)) RunClockWorker();
+  ReportStatusToSCMgr(SERVICE_STOPPED, g_savedError, 0);
+}
+
+void OnServiceControl(std::uint32_t control) {
+  std::uint32_t state;
+  {
+    std::lock_guard<std::mutex> lock(g_reportLock);
+    if (control == SERVICE_CONTROL_STOP) {
+      g_serviceStatus.dwCurrentState = SERVICE_STOP_PENDING;
+    }
+    state = g_serviceStatus.dwCurrentState;
+  }
+  if (control == SERVICE_CONTROL_STOP) SetStopEvent();
+  ReportStatusToSCMgr(state, 0, 1000);
+}
+
+void SetStopEvent() {
+  platform::StopEvent* stopEvent = g_stopEvent;
+  if (stopEvent != nullptr) stopEvent->Set();
+}
+
+void RunClockWorker() {
+  CTimeCodeClock clock;
+  if (StartWorker(clock)) RunPollLoop(clock, g_stopEventObject);
+  EndWorker(clock);
+}
+
+void WriteEventLogEntry(const char* message) {
+  if (g_debugMode != 0) return;
+  const std::uint32_t error = platform::GetLastError();
+  g_savedError = error;
+  const platform::EventSourceHandle source =
+      platform::RegisterEventSource(kServiceName);
+  char first[256];
+  std::snprintf(first, sizeof first, "%s error: %d", kServiceName,
+                static_cast<int>(static_cast<std::int32_t>(error)));
+  if (source == 0) return;
+  platform::ReportErrorEvent(source, first, message);
+  platform::DeregisterEventSource(source);
+}
+
+void RunDebugConsole() {
+  PrintToConsole("Debugging %s.\n", kDisplayName);
+  platform::SetConsoleCtrlHandler(OnConsoleCtrl);
+  RunClockWorker();
+}
+
+int OnConsoleCtrl(std::uint32_t ctrlType) {
+  if (ctrlType != platform::CTRL_C_EVENT &&
+      ctrlType != platform::CTRL_BREAK_EVENT) {
+    return 0;
+  }
+  PrintToConsole("Stopping %s.\n", kDisplayName);
+  SetStopEvent();
+  return 1;
+}
