@@ -28,8 +28,8 @@ bool HasDevice(const CSerialPort& port) {
 
 int PurgeEverything(platform::SerialHandle handle) {
   return platform::Serial().Purge(
-      handle, platform::PURGE_TXABORT | platform::PURGE_RXABORT |
-                  platform::PURGE_TXCLEAR | platform::PURGE_RXCLEAR);
+      handle, platform::kPurgeTxAbort | platform::kPurgeRxAbort |
+                  platform::kPurgeTxClear | platform::kPurgeRxClear);
 }
 
 }  // namespace
@@ -43,7 +43,7 @@ CSerialPort::CSerialPort()
       m_bytesRead(0),
       m_bytesWritten(0),
       m_baudRate(38400),
-      m_parity(platform::ODDPARITY),
+      m_parity(platform::kOddParity),
       m_byteSize(8),
       m_portNumber(1) {}
 
@@ -91,7 +91,7 @@ int CSerialPort::ApplyLineSettings() {
   m_dcb.BaudRate = m_baudRate;
   m_dcb.ByteSize = m_byteSize;
   m_dcb.Parity = m_parity;
-  m_dcb.StopBits = platform::ONESTOPBIT;
+  m_dcb.StopBits = platform::kOneStopBit;
   if (!fetched) return 0;
   return StoreState();
 }
@@ -151,7 +151,7 @@ int CSerialPort::PurgeAll() {
 int CSerialPort::ClearInput() {
   ClearErrors(nullptr);
   if (!HasDevice(*this)) return 0;
-  return platform::Serial().Purge(m_handle, platform::PURGE_RXCLEAR);
+  return platform::Serial().Purge(m_handle, platform::kPurgeRxClear);
 }
 
 int CSerialPort::ClearErrors(platform::COMSTAT* status) {

@@ -316,8 +316,8 @@ class PosixSerial : public SerialBackend {
     const int fd = static_cast<int>(handle);
     // Reads and writes are synchronous here, so there is never a pending
     // one to abort; only the two buffers can be thrown away.
-    const bool input = flags & PURGE_RXCLEAR;
-    const bool output = flags & PURGE_TXCLEAR;
+    const bool input = flags & kPurgeRxClear;
+    const bool output = flags & kPurgeTxClear;
     if (input || output) {
       const int which = input && output ? TCIOFLUSH
                         : input         ? TCIFLUSH

@@ -54,7 +54,7 @@ TEST_F(SerialPortTest, ConstructionHoldsTheBoxLineSettings) {
   EXPECT_EQ(platform::kInvalidSerialHandle, port.m_handle);
   EXPECT_EQ(38400u, port.m_baudRate);
   EXPECT_EQ(8, port.m_byteSize);
-  EXPECT_EQ(platform::ODDPARITY, port.m_parity);
+  EXPECT_EQ(platform::kOddParity, port.m_parity);
   EXPECT_EQ(1, port.m_portNumber);
 }
 
