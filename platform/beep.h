@@ -1,5 +1,5 @@
 // The beeps that the service gives: the simple beep (0xFFFFFFFF) and the
-// default sound (MB_OK, 0). On Linux they are the terminal's bell, given
+// default sound (kDefaultBeep, 0). On Linux they are the terminal's bell, given
 // only when standard output is a terminal, so nothing reaches the journal.
 #pragma once
 
@@ -8,7 +8,7 @@
 namespace platform {
 
 inline constexpr std::uint32_t kSimpleBeep = 0xFFFFFFFF;
-inline constexpr std::uint32_t MB_OK = 0;
+inline constexpr std::uint32_t kDefaultBeep = 0;
 
 using BeepHook = void (*)(std::uint32_t type);
 

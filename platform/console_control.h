@@ -7,8 +7,8 @@
 
 namespace platform {
 
-inline constexpr std::uint32_t CTRL_C_EVENT = 0;
-inline constexpr std::uint32_t CTRL_BREAK_EVENT = 1;
+inline constexpr std::uint32_t kCtrlCEvent = 0;
+inline constexpr std::uint32_t kCtrlBreakEvent = 1;
 
 // Returns 1 when it handled the event.
 using ConsoleCtrlHandler = int (*)(std::uint32_t ctrlType);

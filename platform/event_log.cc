@@ -23,7 +23,7 @@ std::uint32_t AppendOneLine(const char* text, char* line, std::uint32_t at,
 
 void UseEventLogBackend(EventLogBackend* backend) { g_installedLog = backend; }
 
-EventSourceHandle RegisterEventSource(const char* sourceName) {
+EventSourceHandle RegisterEventLogSource(const char* sourceName) {
   return CurrentLog().RegisterSource(sourceName);
 }
 

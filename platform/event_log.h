@@ -23,7 +23,7 @@ EventLogBackend& SystemEventLog();
 // nullptr restores the system's.
 void UseEventLogBackend(EventLogBackend* backend);
 
-EventSourceHandle RegisterEventSource(const char* sourceName);
+EventSourceHandle RegisterEventLogSource(const char* sourceName);
 int ReportErrorEvent(EventSourceHandle source, const char* first,
                      const char* second);
 void DeregisterEventSource(EventSourceHandle source);

@@ -20,14 +20,14 @@ struct SERVICE_STATUS {
   std::uint32_t dwWaitHint;
 };
 
-inline constexpr std::uint32_t SERVICE_WIN32_OWN_PROCESS = 0x10;
-inline constexpr std::uint32_t SERVICE_STOPPED = 1;
-inline constexpr std::uint32_t SERVICE_START_PENDING = 2;
-inline constexpr std::uint32_t SERVICE_STOP_PENDING = 3;
-inline constexpr std::uint32_t SERVICE_RUNNING = 4;
-inline constexpr std::uint32_t SERVICE_ACCEPT_STOP = 1;
-inline constexpr std::uint32_t SERVICE_CONTROL_STOP = 1;
-inline constexpr std::uint32_t SERVICE_CONTROL_INTERROGATE = 4;
+inline constexpr std::uint32_t kServiceOwnProcess = 0x10;
+inline constexpr std::uint32_t kServiceStopped = 1;
+inline constexpr std::uint32_t kServiceStartPending = 2;
+inline constexpr std::uint32_t kServiceStopPending = 3;
+inline constexpr std::uint32_t kServiceRunning = 4;
+inline constexpr std::uint32_t kServiceAcceptStop = 1;
+inline constexpr std::uint32_t kServiceControlStop = 1;
+inline constexpr std::uint32_t kServiceControlInterrogate = 4;
 
 using ServiceStatusHandle = std::intptr_t;  // 0: none
 using ServiceControlHandler = void (*)(std::uint32_t control);
@@ -50,16 +50,15 @@ ServiceStatusSink& SystemServiceStatusSink();
 // nullptr restores the system's.
 void UseServiceStatusSink(ServiceStatusSink* sink);
 
-ServiceStatusHandle RegisterServiceCtrlHandler(const char* serviceName,
-                                               ServiceControlHandler handler);
+ServiceStatusHandle RegisterServiceControlHandler(
+    const char* serviceName, ServiceControlHandler handler);
 int SetServiceStatus(ServiceStatusHandle handle, const SERVICE_STATUS& status);
 
 // Hands the process to the service manager, which runs `entry` on a thread
 // of its own and the control handler on the calling thread. Returns nonzero
 // after the service has stopped, 0 (with the last error set) when the
 // process was not started by the service manager.
-int StartServiceCtrlDispatcher(const char* serviceName,
-                               ServiceEntryRoutine entry);
+int StartServiceDispatcher(const char* serviceName, ServiceEntryRoutine entry);
 
 // The process exit status after the dispatcher returned `result`. Windows
 // keeps the dispatcher's own result; systemd reads the exit status, so there
@@ -90,6 +89,6 @@ void CloseServiceHandle(ServiceManagerHandle handle);
 
 // The full path of the running program's own file into `path` (room for
 // `size` bytes, NUL included); 0 with the last error set on failure.
-int GetModuleFileName(char* path, std::uint32_t size);
+int GetOwnProgramPath(char* path, std::uint32_t size);
 
 }  // namespace platform

@@ -14,8 +14,8 @@ ServiceStatusSink& CurrentSink() {
 
 void UseServiceStatusSink(ServiceStatusSink* sink) { g_installedSink = sink; }
 
-ServiceStatusHandle RegisterServiceCtrlHandler(const char* serviceName,
-                                               ServiceControlHandler handler) {
+ServiceStatusHandle RegisterServiceControlHandler(
+    const char* serviceName, ServiceControlHandler handler) {
   return CurrentSink().RegisterCtrlHandler(serviceName, handler);
 }
 

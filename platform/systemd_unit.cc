@@ -69,13 +69,13 @@ std::string RenderServiceUnit(const ServiceDefinition& service) {
 
 const char* ServiceStateName(std::uint32_t state) {
   switch (state) {
-    case SERVICE_STOPPED:
+    case kServiceStopped:
       return "STOPPED";
-    case SERVICE_START_PENDING:
+    case kServiceStartPending:
       return "START_PENDING";
-    case SERVICE_STOP_PENDING:
+    case kServiceStopPending:
       return "STOP_PENDING";
-    case SERVICE_RUNNING:
+    case kServiceRunning:
       return "RUNNING";
     default:
       return "UNKNOWN";
@@ -85,20 +85,20 @@ const char* ServiceStateName(std::uint32_t state) {
 std::string RenderNotifyMessage(const SERVICE_STATUS& status) {
   std::string message;
   const std::uint32_t state = status.dwCurrentState;
-  if (state == SERVICE_RUNNING) message += "READY=1\n";
-  if (state == SERVICE_STOP_PENDING) message += "STOPPING=1\n";
-  if (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) {
+  if (state == kServiceRunning) message += "READY=1\n";
+  if (state == kServiceStopPending) message += "STOPPING=1\n";
+  if (state == kServiceStartPending || state == kServiceStopPending) {
     message += "EXTEND_TIMEOUT_USEC=" +
                ToDecimal(std::uint64_t{status.dwWaitHint} * 1000) + "\n";
   }
-  if (state == SERVICE_STOPPED) {
+  if (state == kServiceStopped) {
     message += "ERRNO=" + ToDecimal(status.dwWin32ExitCode) + "\n";
     message += "EXIT_STATUS=" + ToDecimal(status.dwWin32ExitCode) + "\n";
   }
   message += "STATUS=" + std::string(ServiceStateName(state)) +
              ", check-point " + ToDecimal(status.dwCheckPoint) +
              ", wait hint " + ToDecimal(status.dwWaitHint) + " ms";
-  if (state == SERVICE_STOPPED) {
+  if (state == kServiceStopped) {
     message += ", exit code " + ToDecimal(status.dwWin32ExitCode);
   }
   return message;

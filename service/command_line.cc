@@ -61,7 +61,7 @@ int RunServicePath() {
   PrintToConsole("This may take several seconds.  Please wait.\n");
   platform::Sleep(kDispatcherPauseMs);
   const int result =
-      platform::StartServiceCtrlDispatcher(kServiceName, ServiceEntry);
+      platform::StartServiceDispatcher(kServiceName, ServiceEntry);
   if (!result) WriteEventLogEntry("StartServiceCtrlDispatcher failed.");
   return platform::ServiceProcessExitStatus(result);
 }

@@ -18,11 +18,11 @@ void StopBeforeRemoval(platform::ServiceManagerHandle service) {
   PrintToConsole("Stopping %s.", kDisplayName);
   platform::Sleep(kStopPollMs);
   while (platform::QueryServiceStatus(service, &g_serviceStatus) &&
-         g_serviceStatus.dwCurrentState == platform::SERVICE_STOP_PENDING) {
+         g_serviceStatus.dwCurrentState == platform::kServiceStopPending) {
     PrintToConsole(".");
     platform::Sleep(kStopPollMs);
   }
-  if (g_serviceStatus.dwCurrentState == platform::SERVICE_STOPPED) {
+  if (g_serviceStatus.dwCurrentState == platform::kServiceStopped) {
     PrintToConsole("\n%s stopped.\n", kDisplayName);
   } else {
     PrintToConsole("\n%s failed to stop.\n", kDisplayName);
@@ -33,7 +33,7 @@ void StopBeforeRemoval(platform::ServiceManagerHandle service) {
 
 void InstallClockService() {
   char path[1024];
-  if (!platform::GetModuleFileName(path, sizeof path)) {
+  if (!platform::GetOwnProgramPath(path, sizeof path)) {
     PrintToConsole("Unable to load %s - %s\n", kDisplayName, LastErrorText());
     return;
   }

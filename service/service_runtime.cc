@@ -12,12 +12,12 @@
 #include "platform/system_error.h"
 #include "service/service_identity.h"
 
-using platform::SERVICE_ACCEPT_STOP;
-using platform::SERVICE_CONTROL_STOP;
-using platform::SERVICE_RUNNING;
-using platform::SERVICE_START_PENDING;
-using platform::SERVICE_STOP_PENDING;
-using platform::SERVICE_STOPPED;
+using platform::kServiceAcceptStop;
+using platform::kServiceControlStop;
+using platform::kServiceRunning;
+using platform::kServiceStartPending;
+using platform::kServiceStopped;
+using platform::kServiceStopPending;
 
 platform::SERVICE_STATUS g_serviceStatus = {};
 platform::ServiceStatusHandle g_statusHandle = 0;
@@ -39,11 +39,11 @@ std::mutex g_reportLock;
 platform::StopEvent g_stopEventObject;
 
 bool CarriesCheckPoint(std::uint32_t state) {
-  return state != SERVICE_RUNNING && state != SERVICE_STOPPED;
+  return state != kServiceRunning && state != kServiceStopped;
 }
 
 bool StartWorker(CTimeCodeClock& clock) {
-  if (!ReportStatusToSCMgr(SERVICE_START_PENDING, 0, 3000)) {
+  if (!ReportStatusToSCMgr(kServiceStartPending, 0, 3000)) {
     WriteEventLogEntry(kFirstPendingFailedText);
     return false;
   }
@@ -57,7 +57,7 @@ bool StartWorker(CTimeCodeClock& clock) {
     WriteEventLogEntry(kBoxUnreachableText);
     return false;
   }
-  if (!ReportStatusToSCMgr(SERVICE_RUNNING, 0, 0)) {
+  if (!ReportStatusToSCMgr(kServiceRunning, 0, 0)) {
     WriteEventLogEntry(kRunningFailedText);
     return false;
   }
@@ -79,7 +79,7 @@ void EndWorker(CTimeCodeClock& clock) {
   platform::StopEvent* stopEvent = g_stopEvent.exchange(nullptr);
   if (stopEvent != nullptr) stopEvent->Close();
   clock.Connect(false);
-  platform::MessageBeep(platform::MB_OK);
+  platform::MessageBeep(platform::kDefaultBeep);
   platform::Sleep(kClosingPauseMs);
 }
 
@@ -98,7 +98,7 @@ int ReportStatusToSCMgr(std::uint32_t state, std::uint32_t win32ExitCode,
   if (g_debugMode != 0) return 1;
   std::lock_guard<std::mutex> lock(g_reportLock);
   g_serviceStatus.dwControlsAccepted =
-      state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+      state == kServiceStartPending ? 0 : kServiceAcceptStop;
   g_serviceStatus.dwCurrentState = state;
   g_serviceStatus.dwWin32ExitCode = win32ExitCode;
   g_serviceStatus.dwWaitHint = waitHint;
@@ -112,30 +112,30 @@ int ReportStatusToSCMgr(std::uint32_t state, std::uint32_t win32ExitCode,
 
 void ServiceEntry(std::uint32_t, char**) {
   g_statusHandle =
-      platform::RegisterServiceCtrlHandler(kServiceName, OnServiceControl);
+      platform::RegisterServiceControlHandler(kServiceName, OnServiceControl);
   if (g_statusHandle == 0) {
     g_savedError = platform::GetLastError();
     return;
   }
   {
     std::lock_guard<std::mutex> lock(g_reportLock);
-    g_serviceStatus.dwServiceType = platform::SERVICE_WIN32_OWN_PROCESS;
+    g_serviceStatus.dwServiceType = platform::kServiceOwnProcess;
     g_serviceStatus.dwServiceSpecificExitCode = 0;
   }
-  if (ReportStatusToSCMgr(SERVICE_START_PENDING, 0, 3000)) RunClockWorker();
-  ReportStatusToSCMgr(SERVICE_STOPPED, g_savedError, 0);
+  if (ReportStatusToSCMgr(kServiceStartPending, 0, 3000)) RunClockWorker();
+  ReportStatusToSCMgr(kServiceStopped, g_savedError, 0);
 }
 
 void OnServiceControl(std::uint32_t control) {
   std::uint32_t state;
   {
     std::lock_guard<std::mutex> lock(g_reportLock);
-    if (control == SERVICE_CONTROL_STOP) {
-      g_serviceStatus.dwCurrentState = SERVICE_STOP_PENDING;
+    if (control == kServiceControlStop) {
+      g_serviceStatus.dwCurrentState = kServiceStopPending;
     }
     state = g_serviceStatus.dwCurrentState;
   }
-  if (control == SERVICE_CONTROL_STOP) SetStopEvent();
+  if (control == kServiceControlStop) SetStopEvent();
   ReportStatusToSCMgr(state, 0, 1000);
 }
 
@@ -155,7 +155,7 @@ void WriteEventLogEntry(const char* message) {
   const std::uint32_t error = platform::GetLastError();
   g_savedError = error;
   const platform::EventSourceHandle source =
-      platform::RegisterEventSource(kServiceName);
+      platform::RegisterEventLogSource(kServiceName);
   char first[256];
   std::snprintf(first, sizeof first, "%s error: %d", kServiceName,
                 static_cast<int>(static_cast<std::int32_t>(error)));
@@ -171,8 +171,8 @@ void RunDebugConsole() {
 }
 
 int OnConsoleCtrl(std::uint32_t ctrlType) {
-  if (ctrlType != platform::CTRL_C_EVENT &&
-      ctrlType != platform::CTRL_BREAK_EVENT) {
+  if (ctrlType != platform::kCtrlCEvent &&
+      ctrlType != platform::kCtrlBreakEvent) {
     return 0;
   }
   PrintToConsole("Stopping %s.\n", kDisplayName);

@@ -29,8 +29,7 @@ void* WaitForConsoleSignals(void*) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
     const ConsoleCtrlHandler handler = g_consoleHandler;
-    const std::uint32_t type =
-        signal == SIGINT ? CTRL_C_EVENT : CTRL_BREAK_EVENT;
+    const std::uint32_t type = signal == SIGINT ? kCtrlCEvent : kCtrlBreakEvent;
     if (handler != nullptr) handler(type);
   }
   return nullptr;

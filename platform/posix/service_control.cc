@@ -91,8 +91,8 @@ void DispatchControls() {
     if (signal == SIGUSR2) return;
     const ServiceControlHandler handler = g_controlHandler;
     if (handler == nullptr) continue;
-    handler(signal == SIGTERM ? SERVICE_CONTROL_STOP
-                              : SERVICE_CONTROL_INTERROGATE);
+    handler(signal == SIGTERM ? kServiceControlStop
+                              : kServiceControlInterrogate);
   }
 }
 
@@ -166,10 +166,10 @@ bool WriteWholeFile(const std::string& path, const std::string& text) {
 
 std::uint32_t StateOfUnit(const std::string& activeState) {
   if (activeState == "active" || activeState == "reloading")
-    return SERVICE_RUNNING;
-  if (activeState == "activating") return SERVICE_START_PENDING;
-  if (activeState == "deactivating") return SERVICE_STOP_PENDING;
-  return SERVICE_STOPPED;
+    return kServiceRunning;
+  if (activeState == "activating") return kServiceStartPending;
+  if (activeState == "deactivating") return kServiceStopPending;
+  return kServiceStopped;
 }
 
 }  // namespace
@@ -179,7 +179,7 @@ ServiceStatusSink& SystemServiceStatusSink() {
   return sink;
 }
 
-int StartServiceCtrlDispatcher(const char*, ServiceEntryRoutine entry) {
+int StartServiceDispatcher(const char*, ServiceEntryRoutine entry) {
   const char* socket = std::getenv("NOTIFY_SOCKET");
   if (socket == nullptr || socket[0] == '\0') {
     errno = ENOTCONN;
@@ -265,8 +265,8 @@ int ControlServiceStop(ServiceManagerHandle, SERVICE_STATUS* status) {
     return 0;
   }
   *status = SERVICE_STATUS{};
-  status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  status->dwCurrentState = SERVICE_STOP_PENDING;
+  status->dwServiceType = kServiceOwnProcess;
+  status->dwCurrentState = kServiceStopPending;
   return 1;
 }
 
@@ -280,7 +280,7 @@ int QueryServiceStatus(ServiceManagerHandle, SERVICE_STATUS* status) {
     return 0;
   }
   *status = SERVICE_STATUS{};
-  status->dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status->dwServiceType = kServiceOwnProcess;
   status->dwCurrentState = StateOfUnit(activeState);
   return 1;
 }
@@ -303,7 +303,7 @@ void CloseServiceHandle(ServiceManagerHandle handle) {
   }
 }
 
-int GetModuleFileName(char* path, std::uint32_t size) {
+int GetOwnProgramPath(char* path, std::uint32_t size) {
   if (size == 0) return 0;
   const ssize_t length = readlink("/proc/self/exe", path, size - 1);
   if (length < 0) return 0;

@@ -1,0 +1,195 @@
+// The pure pieces of Ventrel: option matching, the error text, and what
+// systemd and the journal are told (unit file, notifications, entries).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/event_log.h"
+#include "platform/stop_event.h"
+#include "platform/system_error.h"
+#include "platform/systemd_unit.h"
+#include "service/command_line.h"
+#include "service/service_identity.h"
+
+namespace {
+
+TEST(VentrelOptionTest, MatchesWholeWordsAfterDashOrSlashIgnoringCase) {
+  struct Row {
+    const char* argument;
+    VentrelOption option;
+  };
+  const Row rows[] = {
+      {"-load", VentrelOption::kLoad},
+      {"-LOAD", VentrelOption::kLoad},
+      {"/Load", VentrelOption::kLoad},
+      {"-unload", VentrelOption::kUnload},
+      {"/UnLoad", VentrelOption::kUnload},
+      {"-help", VentrelOption::kHelp},
+      {"/HELP", VentrelOption::kHelp},
+      {"-debug", VentrelOption::kDebug},
+      {"-Debug", VentrelOption::kDebug},
+      {"-loadx", VentrelOption::kNone},
+      {"-lo", VentrelOption::kNone},
+      {"-", VentrelOption::kNone},
+      {"/", VentrelOption::kNone},
+      {"load", VentrelOption::kNone},
+      {"--load", VentrelOption::kNone},
+      {"-load ", VentrelOption::kNone},
+      {"", VentrelOption::kNone},
+      {"-?", VentrelOption::kNone},
+      // Only A-Z fold: a byte above 0x7F never matches a letter.
+      {"-lo\xC1"
+       "d",
+       VentrelOption::kNone},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.argument);
+    const char* argv[] = {"ventrel", row.argument, "-help"};
+    EXPECT_EQ(ParseVentrelOption(3, argv), row.option);
+  }
+  const char* alone[] = {"ventrel"};
+  EXPECT_EQ(ParseVentrelOption(1, alone), VentrelOption::kNone);
+  const char* later[] = {"ventrel", "x", "-help"};
+  EXPECT_EQ(ParseVentrelOption(3, later), VentrelOption::kNone);
+}
+
+TEST(DescribeLastErrorTest, GivesTheSystemTextWithTheCodeInHex) {
+  char buffer[kErrorTextSize];
+  platform::SetLastError(2);
+  const std::string text = DescribeLastError(buffer, kErrorTextSize);
+  ASSERT_GT(text.size(), std::strlen(" (0x2)"));
+  EXPECT_EQ(text.substr(text.size() - 6), " (0x2)");
+  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
+  EXPECT_EQ(static_cast<const void*>(DescribeLastError(buffer, 256)),
+            static_cast<const void*>(buffer));
+}
+
+TEST(DescribeLastErrorTest, EmptyWhenTheSystemHasNoTextOrNoRoom) {
+  char buffer[kErrorTextSize];
+  std::strcpy(buffer, "stale");
+  platform::SetLastError(0x2FFFFFFF);
+  EXPECT_STREQ(DescribeLastError(buffer, kErrorTextSize), "");
+
+  // The system text plus 14 must fit; one byte less and nothing is given.
+  char text[512];
+  const std::uint32_t length = platform::FormatSystemMessage(2, text, 512);
+  ASSERT_GT(length, 2u);
+  platform::SetLastError(2);
+  std::strcpy(buffer, "stale");
+  EXPECT_STREQ(DescribeLastError(buffer, static_cast<int>(length) + 13), "");
+  platform::SetLastError(2);
+  EXPECT_STRNE(DescribeLastError(buffer, static_cast<int>(length) + 14), "");
+}
+
+TEST(ServiceUnitTest, DescribesALeastPrivilegeNotifyService) {
+  const std::string unit = platform::RenderServiceUnit(
+      {kServiceName, kDisplayName, "/usr/local/bin/ventrel"});
+  const char* lines[] = {
+      "[Unit]\nDescription=Quorvel to PC clock setting service\n",
+      "\nType=notify\n",
+      "\nExecStart=/usr/local/bin/ventrel\n",
+      "\nDynamicUser=yes\n",
+      "\nAmbientCapabilities=CAP_SYS_TIME\n",
+      "\nCapabilityBoundingSet=CAP_SYS_TIME\n",
+      "\nSupplementaryGroups=dialout\n",
+      "\nConfigurationDirectory=quorvel\n",
+      "\nConfigurationDirectoryMode=0755\n",
+      "\nProtectSystem=strict\n",
+      "\nProtectHome=yes\n",
+      "\nNoNewPrivileges=yes\n",
+      "\nPrivateTmp=yes\n",
+      "\nDevicePolicy=closed\n",
+      "\nDeviceAllow=char-ttyS rw\n",
+      "\nDeviceAllow=char-ttyUSB rw\n",
+      "\nDeviceAllow=char-pts rw\n",
+      "[Install]\nWantedBy=multi-user.target\n",
+  };
+  for (const char* line : lines) {
+    EXPECT_NE(unit.find(line), std::string::npos) << line;
+  }
+  // systemd restarts nothing on its own: the service manager's part on
+  // Windows is only to start it at boot.
+  EXPECT_EQ(unit.find("Restart="), std::string::npos);
+  EXPECT_EQ(unit.find("User=root"), std::string::npos);
+}
+
+TEST(ServiceUnitTest, QuotesProgramPathsThatSystemdWouldSplitOrExpand) {
+  struct Row {
+    const char* path;
+    const char* word;
+  };
+  const Row rows[] = {
+      {"/opt/q/ventrel", "/opt/q/ventrel"},
+      {"/opt/my tools/ventrel", "\"/opt/my tools/ventrel\""},
+      {"/opt/100%/ventrel", "/opt/100%%/ventrel"},
+      {"/opt/a\"b/v", "\"/opt/a\\\"b/v\""},
+      {"/opt/a\\b/v", "\"/opt/a\\\\b/v\""},
+      {"/opt/x;y/v", "\"/opt/x;y/v\""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(platform::QuoteUnitPath(row.path), row.word) << row.path;
+  }
+}
+
+TEST(NotifyMessageTest, CarriesStateCheckPointHintAndExitCode) {
+  using platform::SERVICE_STATUS;
+  struct Row {
+    SERVICE_STATUS status;
+    const char* message;
+  };
+  const Row rows[] = {
+      {{16, 2, 0, 0, 0, 1, 3000},
+       "EXTEND_TIMEOUT_USEC=3000000\n"
+       "STATUS=START_PENDING, check-point 1, wait hint 3000 ms"},
+      {{16, 4, 1, 0, 0, 0, 0},
+       "READY=1\nSTATUS=RUNNING, check-point 0, wait hint 0 ms"},
+      {{16, 3, 1, 0, 0, 3, 1000},
+       "STOPPING=1\nEXTEND_TIMEOUT_USEC=1000000\n"
+       "STATUS=STOP_PENDING, check-point 3, wait hint 1000 ms"},
+      {{16, 1, 1, 19, 0, 0, 0},
+       "ERRNO=19\nEXIT_STATUS=19\n"
+       "STATUS=STOPPED, check-point 0, wait hint 0 ms, exit code 19"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(platform::RenderNotifyMessage(row.status), row.message);
+  }
+}
+
+TEST(JournalLineTest, OneErrorLineWithBothStrings) {
+  struct Row {
+    const char* first;
+    const char* second;
+    std::uint32_t size;
+    const char* line;
+  };
+  const Row rows[] = {
+      {"Svc error: 0", "started", 256, "<3>Svc error: 0: started\n"},
+      {"Svc error: 5", "two\nlines\r", 256, "<3>Svc error: 5: two lines \n"},
+      {"Svc error: 0", "cut", 12, "<3>Svc erro"},
+      {"", "", 256, "<3>: \n"},
+  };
+  for (const Row& row : rows) {
+    char line[256];
+    platform::FormatJournalLine(row.first, row.second, line, row.size);
+    EXPECT_STREQ(line, row.line);
+  }
+}
+
+TEST(StopEventTest, StaysSignalledUntilClosedAndIgnoresUseWhenClosed) {
+  platform::StopEvent event;
+  event.Set();  // not created: nothing
+  EXPECT_FALSE(event.Wait(0));
+  ASSERT_TRUE(event.Create());
+  EXPECT_FALSE(event.Wait(20));
+  event.Set();
+  EXPECT_TRUE(event.Wait(0));
+  EXPECT_TRUE(event.Wait(0));  // manual reset
+  event.Close();
+  event.Set();
+  EXPECT_FALSE(event.Wait(0));
+  ASSERT_TRUE(event.Create());
+  EXPECT_FALSE(event.Wait(0));  // a new life starts unsignalled
+}
+
+}  // namespace
