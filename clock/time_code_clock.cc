@@ -1,0 +1,245 @@
+#include "clock/time_code_clock.h"
+
+#include "link/user_notice.h"
+
+namespace {
+
+// A reply shorter than this does not reach bytes 2 to 5, which then still
+// hold an older reply's time code.
+constexpr std::int32_t kTimeCodeReplyLength = 7;
+
+// The owners poll about every 150 ms, so six misses take about a second.
+constexpr std::uint32_t kMissesBeforeSetting = 6;
+
+constexpr std::uint32_t kReadIntervalMs = 10;
+constexpr std::uint32_t kReadMultiplierMs = 10;
+constexpr std::uint32_t kReadConstantMs = 20;
+constexpr std::uint32_t kWriteMultiplierMs = 10;
+constexpr std::uint32_t kWriteConstantMs = 10;
+
+constexpr std::int32_t kMsPerDay = 24 * 60 * 60 * 1000;
+constexpr std::int32_t kMsPerHalfDay = kMsPerDay / 2;
+
+bool IsLeapYear(unsigned year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+unsigned DaysInMonth(unsigned year, unsigned month) {
+  static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30,
+                                     31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 31;
+  if (month == 2 && IsLeapYear(year)) return 29;
+  return kDays[month - 1];
+}
+
+void NextDay(platform::SYSTEMTIME& time) {
+  time.wDayOfWeek = static_cast<std::uint16_t>((time.wDayOfWeek + 1) % 7);
+  if (time.wDay < DaysInMonth(time.wYear, time.wMonth)) {
+    ++time.wDay;
+    return;
+  }
+  time.wDay = 1;
+  if (time.wMonth < 12) {
+    ++time.wMonth;
+    return;
+  }
+  time.wMonth = 1;
+  ++time.wYear;
+}
+
+void PreviousDay(platform::SYSTEMTIME& time) {
+  time.wDayOfWeek = static_cast<std::uint16_t>((time.wDayOfWeek + 6) % 7);
+  if (time.wDay > 1) {
+    --time.wDay;
+    return;
+  }
+  if (time.wMonth > 1) {
+    --time.wMonth;
+  } else {
+    time.wMonth = 12;
+    --time.wYear;
+  }
+  time.wDay = static_cast<std::uint16_t>(DaysInMonth(time.wYear, time.wMonth));
+}
+
+bool HasValidTimeOfDay(const platform::SYSTEMTIME& time) {
+  return time.wHour < 24 && time.wMinute < 60 && time.wSecond < 60 &&
+         time.wMilliseconds < 1000;
+}
+
+std::int32_t MillisecondOfDay(const platform::SYSTEMTIME& time) {
+  return ((time.wHour * 60 + time.wMinute) * 60 + time.wSecond) * 1000 +
+         time.wMilliseconds;
+}
+
+// The time code carries the time of day only. Its date is the one that puts
+// it nearest to the clock reading it replaces, so a code just past midnight
+// read on a PC clock just before it belongs to the next day, and the other
+// way round.
+void MoveDateNearestTo(std::int32_t readingMs, platform::SYSTEMTIME& time) {
+  if (!HasValidTimeOfDay(time)) return;
+  const std::int32_t codeMs = MillisecondOfDay(time);
+  if (codeMs - readingMs > kMsPerHalfDay) {
+    PreviousDay(time);
+  } else if (readingMs - codeMs > kMsPerHalfDay) {
+    NextDay(time);
+  }
+}
+
+// Between 23:59:51 and 00:00:09 the day that a code belongs to is too easily
+// mistaken, so no setting is made then.
+bool IsNearMidnight(const platform::SYSTEMTIME& time) {
+  if (time.wHour == 23 && time.wMinute == 59 && time.wSecond > 50) return true;
+  return time.wHour == 0 && time.wMinute == 0 && time.wSecond < 10;
+}
+
+// Near a minute boundary the clock reading and the box's code would too often
+// straddle it; these readings are skipped by sleeping past them.
+std::uint32_t MinuteBoundarySleepMs(const platform::SYSTEMTIME& time) {
+  if (time.wSecond == 59 && time.wMilliseconds > 900) return 100;
+  if (time.wSecond == 0 && time.wMilliseconds < 150) return 75;
+  return 0;
+}
+
+void ReadClock(std::int32_t useSystemTime, platform::SYSTEMTIME& time) {
+  if (useSystemTime) {
+    platform::GetSystemTime(&time);
+  } else {
+    platform::GetLocalTime(&time);
+  }
+}
+
+// A query counts only when its reply carries a whole time code.
+int QueryFullTimeCode(CBoxLink& link) {
+  if (!link.QueryTimeCode()) return 0;
+  return link.m_replyLength >= kTimeCodeReplyLength ? 1 : 0;
+}
+
+// The masked code of the latest reply; in NTSC mode it also refreshes the
+// drop-frame flag.
+PackedTimeCode TakeReplyCode(const CBoxLink& link, std::int32_t isPal,
+                             std::int32_t& dropFrame) {
+  const PackedTimeCode raw = PackTimeCode(link.m_reply[2], link.m_reply[3],
+                                          link.m_reply[4], link.m_reply[5]);
+  if (!isPal) dropFrame = (raw & kDropFrameFlag) != 0 ? 1 : 0;
+  return raw & kTimeCodeMask;
+}
+
+}  // namespace
+
+CTimeCodeClock::CTimeCodeClock()
+    : m_noTimeCode(0),
+      m_comPort(1),
+      m_setClockEnabled(0),
+      m_linkReady(0),
+      m_dropFrame(0),
+      m_useSystemTime(0),
+      m_isPal(0),
+      m_recentCodes{0, 0, 0},
+      m_lineConfigured(0),
+      m_portOpen(0),
+      m_settingsLow(0),
+      m_settingsWord(0),
+      m_missCount(0),
+      m_clockTime{} {
+  LoadSettings();
+}
+
+CTimeCodeClock::~CTimeCodeClock() { Connect(false); }
+
+void CTimeCodeClock::Connect(bool connect) {
+  if (!connect) {
+    if (m_portOpen) m_portOpen = m_link.Close() == 0 ? 1 : 0;
+    m_lineConfigured = m_portOpen;
+    m_linkReady = m_portOpen;
+    return;
+  }
+
+  if (!m_portOpen) m_portOpen = m_link.Open(m_comPort, 0);
+  if (m_portOpen && !m_lineConfigured) {
+    m_lineConfigured = m_link.ApplyLineSettings();
+    m_link.SetTimeouts(kReadIntervalMs, kReadMultiplierMs, kReadConstantMs,
+                       kWriteMultiplierMs, kWriteConstantMs);
+  }
+  if (m_lineConfigured) m_linkReady = m_link.Handshake();
+  if (m_linkReady) return;
+
+  RaiseUserNotice(UserNotice::kConnectFailed);
+  // The flag stays set only when the port could not be closed.
+  if (m_portOpen) m_portOpen = m_link.Close() == 0 ? 1 : 0;
+  m_lineConfigured = 0;
+}
+
+std::int32_t CTimeCodeClock::Poll() {
+  if (CheckAgainstClock()) {
+    m_missCount = 0;
+  } else {
+    ++m_missCount;
+  }
+  if (m_missCount < kMissesBeforeSetting) return 0;
+  m_missCount = 0;
+  if (!m_setClockEnabled) return 0;
+  return SetClockFromTimeCode();
+}
+
+std::int32_t CTimeCodeClock::CheckAgainstClock() {
+  for (;;) {
+    ReadClock(m_useSystemTime, m_clockTime);
+    const std::uint32_t sleepMs = MinuteBoundarySleepMs(m_clockTime);
+    if (sleepMs == 0) break;
+    platform::Sleep(sleepMs);
+  }
+
+  if (!QueryFullTimeCode(m_link)) {
+    m_recentCodes[0] = m_recentCodes[1];
+    m_noTimeCode = 1;
+    return 1;
+  }
+
+  const PackedTimeCode code = TakeReplyCode(m_link, m_isPal, m_dropFrame);
+  m_recentCodes[2] = m_recentCodes[1];
+  m_recentCodes[1] = m_recentCodes[0];
+  m_recentCodes[0] = code;
+  if (!(m_recentCodes[0] > m_recentCodes[1] &&
+        m_recentCodes[1] > m_recentCodes[2])) {
+    m_noTimeCode = 1;
+    return 1;
+  }
+  m_noTimeCode = 0;
+
+  const PackedTimeCode clockCode = ClockToTimeCode(
+      m_clockTime.wHour, m_clockTime.wMinute, m_clockTime.wSecond,
+      m_clockTime.wMilliseconds, m_isPal, m_dropFrame);
+  return WithinTolerance(code, clockCode) ? 1 : 0;
+}
+
+std::int32_t CTimeCodeClock::SetClockFromTimeCode() {
+  if (!QueryFullTimeCode(m_link)) return 0;
+
+  const PackedTimeCode code = TakeReplyCode(m_link, m_isPal, m_dropFrame);
+  if (!(code > m_recentCodes[0] && m_recentCodes[0] > m_recentCodes[1] &&
+        m_recentCodes[1] > m_recentCodes[2])) {
+    m_noTimeCode = 1;
+    return 0;
+  }
+  m_noTimeCode = 0;
+
+  ReadClock(m_useSystemTime, m_clockTime);
+  if (IsNearMidnight(m_clockTime)) return 0;
+
+  const std::int32_t readingMs = MillisecondOfDay(m_clockTime);
+  TimeCodeToClock(m_link.m_reply[2], m_link.m_reply[3], m_link.m_reply[4],
+                  m_link.m_reply[5], m_isPal, m_dropFrame, m_clockTime);
+  MoveDateNearestTo(readingMs, m_clockTime);
+
+  if (m_useSystemTime) return platform::SetSystemTime(m_clockTime);
+  return platform::SetLocalTime(m_clockTime);
+}
+
+std::int32_t CTimeCodeClock::FormatTimeCode(char* text) {
+  const PackedTimeCode code =
+      PackTimeCode(m_link.m_reply[2], m_link.m_reply[3], m_link.m_reply[4],
+                   m_link.m_reply[5]) &
+      kTimeCodeMask;
+  return FormatPackedTimeCode(code, text);
+}

@@ -1,0 +1,103 @@
+// The PC clock on a POSIX system: CLOCK_REALTIME, shown as local time by the
+// system's zone rules or as UTC.
+#include <errno.h>
+#include <time.h>
+
+#include "platform/clock.h"
+
+namespace platform {
+namespace {
+
+constexpr long kNanosecondsPerMillisecond = 1000000;
+
+void ToRecord(const struct tm& fields, long nanoseconds, SYSTEMTIME* time) {
+  time->wYear = static_cast<std::uint16_t>(fields.tm_year + 1900);
+  time->wMonth = static_cast<std::uint16_t>(fields.tm_mon + 1);
+  time->wDayOfWeek = static_cast<std::uint16_t>(fields.tm_wday);
+  time->wDay = static_cast<std::uint16_t>(fields.tm_mday);
+  time->wHour = static_cast<std::uint16_t>(fields.tm_hour);
+  time->wMinute = static_cast<std::uint16_t>(fields.tm_min);
+  time->wSecond = static_cast<std::uint16_t>(fields.tm_sec);
+  time->wMilliseconds =
+      static_cast<std::uint16_t>(nanoseconds / kNanosecondsPerMillisecond);
+}
+
+struct tm ToFields(const SYSTEMTIME& time) {
+  struct tm fields = {};
+  fields.tm_year = time.wYear - 1900;
+  fields.tm_mon = time.wMonth - 1;
+  fields.tm_mday = time.wDay;
+  fields.tm_hour = time.wHour;
+  fields.tm_min = time.wMinute;
+  fields.tm_sec = time.wSecond;
+  fields.tm_isdst = -1;
+  return fields;
+}
+
+bool SameMoment(const struct tm& a, const struct tm& b) {
+  return a.tm_year == b.tm_year && a.tm_mon == b.tm_mon &&
+         a.tm_mday == b.tm_mday && a.tm_hour == b.tm_hour &&
+         a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
+}
+
+void ReadClock(bool local, SYSTEMTIME* time) {
+  struct timespec now = {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  struct tm fields = {};
+  if (local) {
+    localtime_r(&now.tv_sec, &fields);
+  } else {
+    gmtime_r(&now.tv_sec, &fields);
+  }
+  ToRecord(fields, now.tv_nsec, time);
+}
+
+int SetClock(time_t seconds, const SYSTEMTIME& time) {
+  struct timespec target = {};
+  target.tv_sec = seconds;
+  target.tv_nsec = time.wMilliseconds * kNanosecondsPerMillisecond;
+  return clock_settime(CLOCK_REALTIME, &target) == 0 ? 1 : 0;
+}
+
+class PosixClock : public ClockBackend {
+ public:
+  void GetLocalTime(SYSTEMTIME* time) override { ReadClock(true, time); }
+  void GetSystemTime(SYSTEMTIME* time) override { ReadClock(false, time); }
+
+  int SetLocalTime(const SYSTEMTIME& time) override {
+    if (!IsValidSystemTime(time)) return 0;
+    const struct tm wanted = ToFields(time);
+    struct tm fields = wanted;
+    const time_t seconds = mktime(&fields);
+    if (seconds == static_cast<time_t>(-1)) return 0;
+    // A local time that the zone skips (the hour lost to summer time) would
+    // come back moved; such a time does not exist, so it is refused.
+    if (!SameMoment(fields, wanted)) return 0;
+    return SetClock(seconds, time);
+  }
+
+  int SetSystemTime(const SYSTEMTIME& time) override {
+    if (!IsValidSystemTime(time)) return 0;
+    struct tm fields = ToFields(time);
+    const time_t seconds = timegm(&fields);
+    if (seconds == static_cast<time_t>(-1)) return 0;
+    return SetClock(seconds, time);
+  }
+
+  void Sleep(std::uint32_t milliseconds) override {
+    struct timespec remaining = {};
+    remaining.tv_sec = milliseconds / 1000;
+    remaining.tv_nsec = (milliseconds % 1000) * kNanosecondsPerMillisecond;
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+  }
+};
+
+}  // namespace
+
+ClockBackend& SystemClock() {
+  static PosixClock clock;
+  return clock;
+}
+
+}  // namespace platform

@@ -1,0 +1,623 @@
+#include "clock/time_code_clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "link/user_notice.h"
+#include "tests/support/fake_box.h"
+#include "tests/support/fake_clock.h"
+
+namespace {
+
+using fake::BoxReply;
+using fake::ClockCall;
+using fake::MsOf;
+
+int g_connectNotices = 0;
+void CountNotice(UserNotice notice) {
+  if (notice == UserNotice::kConnectFailed) ++g_connectNotices;
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_connectNotices = 0;
+    SetUserNoticeHandler(CountNotice);
+    engine.m_isPal = 0;
+    engine.m_useSystemTime = 0;
+  }
+  void TearDown() override { SetUserNoticeHandler(nullptr); }
+
+  void StartLocal(int hour, int minute, int second, int ms) {
+    clock.StartAtLocal(MsOf(2026, 3, 14, hour, minute, second, ms));
+  }
+  void ConnectReady() {
+    engine.Connect(true);
+    ASSERT_EQ(engine.m_linkReady, 1);
+  }
+  void ResetHistory() {
+    engine.m_recentCodes[0] = engine.m_recentCodes[1] =
+        engine.m_recentCodes[2] = 0;
+    engine.m_missCount = 0;
+  }
+  // History that any code above `code` continues as a running code.
+  void PrimeHistoryBelow(PackedTimeCode code) {
+    engine.m_recentCodes[0] = code - 1;
+    engine.m_recentCodes[1] = code - 2;
+    engine.m_recentCodes[2] = code - 3;
+  }
+  // A check's query and the setting's query follow each other within a few
+  // milliseconds, so the setting finds the code moved on only when a frame
+  // edge falls between them. This puts one there.
+  void AlignBeforeFrameEdge() {
+    while (box.LiveCode(1) == box.LiveCode(4)) clock.Advance(1);
+  }
+  // Polls until the one that may set the clock, with a frame edge before the
+  // setting's query; returns the results.
+  std::vector<int> PollToSetting(int count) {
+    std::vector<int> results = PollResults(count - 1);
+    AlignBeforeFrameEdge();
+    results.push_back(engine.Poll());
+    clock.Advance(150);
+    return results;
+  }
+  std::vector<int> PollResults(int count) {
+    std::vector<int> results;
+    for (int i = 0; i < count; ++i) {
+      results.push_back(engine.Poll());
+      clock.Advance(150);
+    }
+    return results;
+  }
+  std::vector<std::uint32_t> Sleeps() const {
+    std::vector<std::uint32_t> sleeps;
+    for (const auto& event : clock.EventsOf(ClockCall::kSleep))
+      sleeps.push_back(event.sleepMs);
+    return sleeps;
+  }
+
+  fake::FakeClock clock;
+  fake::FakeBox box{clock};
+  CTimeCodeClock engine;
+};
+
+// ---- One check against the clock -------------------------------------------
+
+struct CheckCase {
+  const char* name;
+  int isPal;
+  int hour, minute, second, ms;
+  std::uint8_t frames, seconds, minutes, hours;
+  int expected;
+  int dropFrameAfter;
+};
+
+TEST_F(EngineTest, CheckComparesAtFrameResolution) {
+  const CheckCase cases[] = {
+      {"NTSC in step", 0, 12, 34, 56, 789, 0x22, 0x56, 0x34, 0x12, 1, 0},
+      {"NTSC into the next second", 0, 12, 34, 56, 789, 0x02, 0x57, 0x34, 0x12,
+       0, 0},
+      {"PAL two frames behind", 1, 12, 34, 56, 789, 0x17, 0x56, 0x34, 0x12, 1,
+       0},
+      {"PAL three frames behind", 1, 12, 34, 56, 789, 0x16, 0x56, 0x34, 0x12, 0,
+       0},
+      {"PAL ignores the drop-frame bit", 1, 12, 34, 56, 789, 0x59, 0x56, 0x34,
+       0x12, 1, 0},
+      {"drop-frame flag from the reply", 0, 12, 34, 40, 0, 0x69, 0x39, 0x34,
+       0x12, 1, 1},
+      {"same code without the flag", 0, 12, 34, 40, 0, 0x29, 0x39, 0x34, 0x12,
+       0, 0},
+  };
+  for (const CheckCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    engine.Connect(false);
+    engine.m_isPal = c.isPal;
+    engine.m_dropFrame = 0;
+    ConnectReady();
+    StartLocal(c.hour, c.minute, c.second, c.ms);
+    PrimeHistoryBelow(0x00000010);
+    box.ScriptBytes(c.frames, c.seconds, c.minutes, c.hours);
+    EXPECT_EQ(engine.CheckAgainstClock(), c.expected);
+    EXPECT_EQ(engine.m_noTimeCode, 0);
+    EXPECT_EQ(engine.m_dropFrame, c.dropFrameAfter);
+    EXPECT_EQ(
+        engine.m_recentCodes[0],
+        PackTimeCode(c.frames, c.seconds, c.minutes, c.hours) & kTimeCodeMask);
+  }
+}
+
+TEST_F(EngineTest, CheckReadsLocalOrSystemTimeAsConfigured) {
+  clock.SetZoneOffsetMs(2 * fake::kMsPerHour);
+  ConnectReady();
+  clock.StartAtUtc(MsOf(2026, 3, 14, 10, 0, 0, 500));  // local 12:00:00.500
+  const struct {
+    int useSystemTime;
+    std::uint8_t hours;
+    ClockCall read;
+    int expected;
+  } cases[] = {
+      {1, 0x10, ClockCall::kGetSystem, 1},
+      {1, 0x12, ClockCall::kGetSystem, 0},
+      {0, 0x12, ClockCall::kGetLocal, 1},
+      {0, 0x10, ClockCall::kGetLocal, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.useSystemTime);
+    engine.m_useSystemTime = c.useSystemTime;
+    PrimeHistoryBelow(0x00000010);
+    clock.ClearEvents();
+    box.ScriptBytes(0x15, 0x00, 0x00, c.hours);
+    EXPECT_EQ(engine.CheckAgainstClock(), c.expected);
+    ASSERT_FALSE(clock.Events().empty());
+    EXPECT_EQ(clock.Events().front().call, c.read);
+  }
+}
+
+TEST_F(EngineTest, FirstCheckFindsNoRunningCodeAndTheSecondCompares) {
+  ConnectReady();
+  box.m_offsetMs = 5000;
+  EXPECT_EQ(engine.CheckAgainstClock(), 1);
+  EXPECT_EQ(engine.m_noTimeCode, 1);
+  clock.Advance(150);
+  EXPECT_EQ(engine.CheckAgainstClock(), 0);
+  EXPECT_EQ(engine.m_noTimeCode, 0);
+}
+
+TEST_F(EngineTest, HistoryAfterLostRepeatedAndBackwardCodes) {
+  ConnectReady();
+  const struct {
+    const char* name;
+    std::vector<PackedTimeCode> codes;  // 0 stands for a lost reply
+    std::vector<int> noTimeCode;
+  } cases[] = {
+      {"lost reply",
+       {0x12000001, 0x12000002, 0, 0x12000004, 0x12000005},
+       {1, 0, 1, 1, 0}},
+      {"repeat",
+       {0x12000001, 0x12000002, 0x12000003, 0x12000003, 0x12000004, 0x12000005},
+       {1, 0, 0, 1, 1, 0}},
+      {"midnight step",
+       {0x23595928, 0x23595929, 0x00000001, 0x00000002, 0x00000003},
+       {1, 0, 1, 1, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetHistory();
+    for (std::size_t i = 0; i < c.codes.size(); ++i) {
+      if (c.codes[i] == 0) {
+        box.Script(BoxReply::kSilent);
+      } else {
+        box.ScriptCode(c.codes[i]);
+      }
+      const PackedTimeCode before = engine.m_recentCodes[1];
+      const int result = engine.CheckAgainstClock();
+      if (c.noTimeCode[i]) {
+        EXPECT_EQ(result, 1);
+      }
+      EXPECT_EQ(engine.m_noTimeCode, c.noTimeCode[i]) << "check " << i;
+      if (c.codes[i] == 0) {
+        EXPECT_EQ(engine.m_recentCodes[0], before);
+      }
+    }
+  }
+}
+
+TEST_F(EngineTest, ShortRepliesCountAsNoReplyInTheCheck) {
+  ConnectReady();
+  for (BoxReply reply : {BoxReply::kShort3, BoxReply::kShort5,
+                         BoxReply::kSilent, BoxReply::kGarbage}) {
+    SCOPED_TRACE(static_cast<int>(reply));
+    box.ScriptCode(0x12000005);
+    box.ScriptCode(0x12000006);
+    box.ScriptCode(0x12000007);
+    for (int i = 0; i < 3; ++i) engine.CheckAgainstClock();
+    ASSERT_EQ(engine.m_noTimeCode, 0);
+    box.Script(reply);
+    EXPECT_EQ(engine.CheckAgainstClock(), 1);
+    EXPECT_EQ(engine.m_noTimeCode, 1);
+    EXPECT_EQ(engine.m_recentCodes[0], 0x12000006u);
+    EXPECT_EQ(engine.m_recentCodes[1], 0x12000006u);
+  }
+}
+
+// ---- Minute boundary
+// ---------------------------------------------------------
+
+TEST_F(EngineTest, MinuteBoundarySleepsPastTheEdge) {
+  const struct {
+    int second, ms;
+    std::vector<std::uint32_t> sleeps;
+    int lastSecond, lastMs;
+  } cases[] = {
+      {59, 900, {}, 59, 900},
+      {59, 901, {100, 75, 75}, 0, 151},
+      {59, 950, {100, 75, 75}, 0, 200},
+      {0, 149, {75}, 0, 224},
+      {0, 150, {}, 0, 150},
+  };
+  ConnectReady();
+  box.m_isPal = true;
+  engine.m_isPal = 1;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ms);
+    StartLocal(12, c.second == 59 ? 0 : 1, c.second, c.ms);
+    PrimeHistoryBelow(0x12000000);
+    clock.ClearEvents();
+    // The box is in step with the last reading only: the check must compare
+    // with that one.
+    EXPECT_EQ(engine.CheckAgainstClock(), 1);
+    EXPECT_EQ(Sleeps(), c.sleeps);
+    const auto reads = clock.EventsOf(ClockCall::kGetLocal);
+    ASSERT_EQ(reads.size(), c.sleeps.size() + 1);
+    EXPECT_EQ(reads.back().time.wSecond, c.lastSecond);
+    EXPECT_EQ(reads.back().time.wMilliseconds, c.lastMs);
+  }
+}
+
+// ---- Poll and the miss count
+// -------------------------------------------------
+
+TEST_F(EngineTest, SixthMissSetsTheClockOnlyWhenAllowed) {
+  for (int enabled : {1, 0}) {
+    SCOPED_TRACE(enabled);
+    engine.Connect(false);
+    ConnectReady();
+    ResetHistory();
+    engine.m_setClockEnabled = enabled;
+    StartLocal(12, 0, 10, 0);
+    box.m_offsetMs = 5000;
+    clock.ClearEvents();
+    EXPECT_EQ(engine.Poll(), 0);  // not running yet: no miss
+    clock.Advance(150);
+    std::vector<int> results;
+    std::vector<std::uint32_t> counts;
+    for (int i = 0; i < 6; ++i) {
+      if (i == 5) AlignBeforeFrameEdge();
+      results.push_back(engine.Poll());
+      counts.push_back(engine.m_missCount);
+      clock.Advance(150);
+    }
+    EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 0, 0, enabled}));
+    EXPECT_EQ(counts, (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 0}));
+    EXPECT_EQ(clock.EventsOf(ClockCall::kSetLocal).size(),
+              static_cast<std::size_t>(enabled));
+    engine.Poll();
+    EXPECT_EQ(engine.m_missCount, enabled ? 0u : 1u);
+  }
+}
+
+TEST_F(EngineTest, MissCountRestartsAfterAHitOrNoRunningCode) {
+  for (BoxReply ending : {BoxReply::kLive, BoxReply::kSilent}) {
+    SCOPED_TRACE(static_cast<int>(ending));
+    engine.Connect(false);
+    ConnectReady();
+    engine.m_setClockEnabled = 1;
+    box.m_offsetMs = 5000;
+    PollResults(6);
+    ASSERT_EQ(engine.m_missCount, 5u);
+    if (ending == BoxReply::kLive) box.m_offsetMs = 0;
+    box.Script(ending);
+    EXPECT_EQ(engine.Poll(), 0);
+    EXPECT_EQ(engine.m_missCount, 0u);
+    EXPECT_TRUE(clock.EventsOf(ClockCall::kSetLocal).empty());
+    box.m_offsetMs = 5000;
+  }
+}
+
+TEST_F(EngineTest, SilentBoxNeverSetsTheClock) {
+  ConnectReady();
+  engine.m_setClockEnabled = 1;
+  for (int i = 0; i < 40; ++i) box.Script(BoxReply::kSilent);
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_EQ(engine.Poll(), 0);
+    EXPECT_EQ(engine.m_noTimeCode, 1);
+  }
+  EXPECT_EQ(engine.m_missCount, 0u);
+  EXPECT_EQ(clock.SetsTaken() + clock.SetsRefused(), 0);
+}
+
+TEST_F(EngineTest, RefusedSetWaitsForSixMoreMisses) {
+  ConnectReady();
+  engine.m_setClockEnabled = 1;
+  clock.RefuseSets(true);
+  box.m_offsetMs = 5000;
+  const std::vector<int> first = PollToSetting(7);
+  EXPECT_EQ(first, std::vector<int>(7, 0));
+  EXPECT_EQ(PollToSetting(6), std::vector<int>(6, 0));
+  EXPECT_EQ(clock.SetsRefused(), 2);  // on the 7th and the 13th poll
+  clock.RefuseSets(false);
+  EXPECT_EQ(PollToSetting(6), (std::vector<int>{0, 0, 0, 0, 0, 1}));
+}
+
+// After the set, the box and the clock agree in every mode and zone.
+TEST_F(EngineTest, SettingBringsTheClockIntoStepInEveryMode) {
+  clock.SetZoneOffsetMs(-5 * fake::kMsPerHour);
+  const struct {
+    bool pal, dropFrame;
+    int useSystemTime;
+  } cases[] = {{true, false, 0},  {true, false, 1}, {false, false, 0},
+               {false, false, 1}, {false, true, 0}, {false, true, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.pal << c.dropFrame << c.useSystemTime);
+    engine.Connect(false);
+    engine.m_isPal = c.pal;
+    engine.m_useSystemTime = c.useSystemTime;
+    engine.m_setClockEnabled = 1;
+    ConnectReady();
+    ResetHistory();
+    box.m_isPal = c.pal;
+    box.m_dropFrame = c.dropFrame;
+    box.m_followsUtc = c.useSystemTime;
+    box.m_offsetMs = 0;
+    StartLocal(15, 12, 31, 0);
+    clock.JumpPcClock(-7300);
+    clock.ClearEvents();
+    const std::vector<int> results = PollToSetting(7);
+    EXPECT_EQ(results.back(), 1);
+    const auto setCall =
+        c.useSystemTime ? ClockCall::kSetSystem : ClockCall::kSetLocal;
+    EXPECT_EQ(clock.EventsOf(setCall).size(), 1u);
+    EXPECT_LT(std::abs(clock.PcErrorMs()), 80);
+    // A box in step still misses now and then, when the reading and its
+    // code fall on either side of a second; never six times in a row.
+    int misses = 0;
+    for (int i = 0; i < 200; ++i, clock.Advance(150)) {
+      EXPECT_EQ(engine.Poll(), 0) << "poll " << i;
+      misses += engine.m_missCount > 0 ? 1 : 0;
+    }
+    EXPECT_LE(misses, 20);
+    EXPECT_EQ(engine.m_dropFrame, c.pal ? 0 : c.dropFrame);
+  }
+}
+
+// ---- Setting the clock
+// -------------------------------------------------------
+
+TEST_F(EngineTest, SettingNeedsAFourthLargerCode) {
+  ConnectReady();
+  StartLocal(12, 0, 0, 0);
+  const struct {
+    const char* name;
+    PackedTimeCode history[3];
+    int expected;
+  } cases[] = {
+      {"running", {0x12000110, 0x12000105, 0x12000100}, 1},
+      {"same as the last check", {0x12000120, 0x12000110, 0x12000100}, 0},
+      {"history not running", {0x12000110, 0x12000110, 0x12000100}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::memcpy(engine.m_recentCodes, c.history, sizeof c.history);
+    box.ScriptCode(0x12000120);
+    EXPECT_EQ(engine.SetClockFromTimeCode(), c.expected);
+    EXPECT_EQ(engine.m_noTimeCode, 1 - c.expected);
+    EXPECT_EQ(0,
+              std::memcmp(engine.m_recentCodes, c.history, sizeof c.history));
+  }
+}
+
+TEST_F(EngineTest, SettingIgnoresRepliesWithoutAWholeTimeCode) {
+  ConnectReady();
+  StartLocal(12, 0, 0, 0);
+  for (BoxReply reply : {BoxReply::kShort3, BoxReply::kShort5,
+                         BoxReply::kSilent, BoxReply::kGarbage}) {
+    SCOPED_TRACE(static_cast<int>(reply));
+    // The previous reply's bytes, with a new frames byte, would look like a
+    // running code.
+    box.ScriptCode(0x12000101);
+    engine.CheckAgainstClock();
+    PrimeHistoryBelow(0x12000102);
+    engine.m_noTimeCode = 0;
+    box.Script(reply);
+    EXPECT_EQ(engine.SetClockFromTimeCode(), 0);
+    EXPECT_EQ(engine.m_noTimeCode, 0);
+  }
+  EXPECT_EQ(clock.SetsTaken() + clock.SetsRefused(), 0);
+}
+
+TEST_F(EngineTest, MidnightGuardEdges) {
+  ConnectReady();
+  const struct {
+    int hour, minute, second;
+    PackedTimeCode code;
+    int expected;
+  } cases[] = {
+      {23, 59, 50, 0x23594000, 1}, {23, 59, 51, 0x23594000, 0},
+      {23, 59, 59, 0x23594000, 0}, {0, 0, 0, 0x00002000, 0},
+      {0, 0, 9, 0x00002000, 0},    {0, 0, 10, 0x00002000, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.hour << ":" << c.minute << ":" << c.second);
+    StartLocal(c.hour, c.minute, c.second, 0);
+    PrimeHistoryBelow(c.code);
+    box.ScriptCode(c.code);
+    const int before = clock.SetsTaken();
+    EXPECT_EQ(engine.SetClockFromTimeCode(), c.expected);
+    EXPECT_EQ(clock.SetsTaken() - before, c.expected);
+  }
+}
+
+TEST_F(EngineTest, SettingKeepsTheDateNearestToTheReading) {
+  ConnectReady();
+  const struct {
+    const char* name;
+    std::int64_t reading;
+    PackedTimeCode code;
+    std::int64_t expected;
+  } cases[] = {
+      {"same day", MsOf(2026, 3, 14, 12, 0, 0, 0), 0x12000500,
+       MsOf(2026, 3, 14, 12, 0, 5, 0)},
+      {"code past midnight", MsOf(2026, 3, 14, 23, 59, 45, 0), 0x00000100,
+       MsOf(2026, 3, 15, 0, 0, 1, 0)},
+      {"code before midnight", MsOf(2026, 3, 15, 0, 0, 15, 0), 0x23595500,
+       MsOf(2026, 3, 14, 23, 59, 55, 0)},
+      {"into a new year", MsOf(2026, 12, 31, 23, 59, 40, 0), 0x00000500,
+       MsOf(2027, 1, 1, 0, 0, 5, 0)},
+      {"back into a leap day", MsOf(2024, 3, 1, 0, 0, 20, 0), 0x23595000,
+       MsOf(2024, 2, 29, 23, 59, 50, 0)},
+      {"back into February", MsOf(2026, 3, 1, 0, 0, 20, 0), 0x23595000,
+       MsOf(2026, 2, 28, 23, 59, 50, 0)},
+      {"back into the old year", MsOf(2027, 1, 1, 0, 1, 0, 0), 0x23590000,
+       MsOf(2026, 12, 31, 23, 59, 0, 0)},
+      {"exactly twelve hours", MsOf(2026, 3, 14, 0, 30, 0, 0), 0x12300000,
+       MsOf(2026, 3, 14, 12, 30, 0, 0)},
+      {"just over twelve hours", MsOf(2026, 3, 14, 0, 30, 0, 0), 0x12300010,
+       MsOf(2026, 3, 13, 12, 30, 0, 333)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    clock.StartAtLocal(c.reading);
+    clock.ClearEvents();
+    PrimeHistoryBelow(c.code);
+    box.ScriptCode(c.code);
+    ASSERT_EQ(engine.SetClockFromTimeCode(), 1);
+    const auto sets = clock.EventsOf(ClockCall::kSetLocal);
+    ASSERT_EQ(sets.size(), 1u);
+    const platform::SYSTEMTIME want = fake::ToRecord(c.expected);
+    const platform::SYSTEMTIME& got = sets[0].time;
+    EXPECT_EQ(fake::ToMs(got), c.expected);
+    EXPECT_EQ(got.wDayOfWeek, want.wDayOfWeek);
+  }
+}
+
+TEST_F(EngineTest, MalformedCodeIsRefusedNotNormalised) {
+  ConnectReady();
+  StartLocal(12, 0, 0, 0);
+  PrimeHistoryBelow(0x25000000);
+  box.ScriptCode(0x25000000);  // hour 25
+  EXPECT_EQ(engine.SetClockFromTimeCode(), 0);
+  EXPECT_EQ(clock.SetsRefused(), 1);
+  EXPECT_EQ(clock.PcErrorMs(), 0);
+}
+
+// ---- Connecting
+// --------------------------------------------------------------
+
+struct Flags {
+  int portOpen, lineConfigured, linkReady;
+  bool operator==(const Flags& o) const {
+    return portOpen == o.portOpen && lineConfigured == o.lineConfigured &&
+           linkReady == o.linkReady;
+  }
+};
+std::ostream& operator<<(std::ostream& out, const Flags& f) {
+  return out << f.portOpen << f.lineConfigured << f.linkReady;
+}
+
+Flags FlagsOf(const CTimeCodeClock& engine) {
+  return {engine.m_portOpen, engine.m_lineConfigured, engine.m_linkReady};
+}
+
+TEST_F(EngineTest, ConnectStateTable) {
+  const Flags closed = {0, 0, 0}, ready = {1, 1, 1}, heldOpen = {1, 0, 0};
+  const struct {
+    const char* name;
+    bool failOpen, failGetState, answerHello, failClose;
+    Flags after;
+    int notices, opens, setStates, timeouts, closes;
+  } cases[] = {
+      {"box answers", false, false, true, false, ready, 0, 1, 1, 1, 0},
+      {"port missing", true, false, true, false, closed, 1, 0, 0, 0, 0},
+      {"line settings fail", false, true, true, false, closed, 1, 1, 0, 1, 1},
+      {"box silent", false, false, false, false, closed, 1, 1, 1, 1, 1},
+      {"box silent, close fails", false, false, false, true, heldOpen, 1, 1, 1,
+       1, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake::FakeBox caseBox(clock);
+    caseBox.m_failOpen = c.failOpen;
+    caseBox.m_failGetState = c.failGetState;
+    caseBox.m_answerHello = c.answerHello;
+    caseBox.m_failClose = c.failClose;
+    g_connectNotices = 0;
+    {
+      CTimeCodeClock caseEngine;
+      caseEngine.Connect(true);
+      EXPECT_EQ((Flags{caseEngine.m_portOpen, caseEngine.m_lineConfigured,
+                       caseEngine.m_linkReady}),
+                c.after);
+      EXPECT_EQ(g_connectNotices, c.notices);
+      EXPECT_EQ(caseBox.m_opens, c.opens);
+      EXPECT_EQ(caseBox.m_setStates, c.setStates);
+      EXPECT_EQ(caseBox.m_setTimeouts, c.timeouts);
+      EXPECT_EQ(caseBox.m_closes, c.closes);
+      caseBox.m_failClose = false;
+    }
+    // The destructor disconnects (a device whose close failed is gone from
+    // the link all the same).
+    if (!c.failClose) {
+      EXPECT_FALSE(caseBox.m_isOpen);
+    }
+  }
+  platform::UseSerialBackend(&box);
+}
+
+TEST_F(EngineTest, ConnectedEngineRepeatsOnlyTheHandshake) {
+  engine.m_comPort = 3;
+  ConnectReady();
+  EXPECT_EQ(box.m_lastName, "COM3");
+  EXPECT_EQ(box.m_timeouts.ReadIntervalTimeout, 10u);
+  EXPECT_EQ(box.m_timeouts.ReadTotalTimeoutMultiplier, 10u);
+  EXPECT_EQ(box.m_timeouts.ReadTotalTimeoutConstant, 20u);
+  EXPECT_EQ(box.m_timeouts.WriteTotalTimeoutMultiplier, 10u);
+  EXPECT_EQ(box.m_timeouts.WriteTotalTimeoutConstant, 10u);
+  const int hellos = box.m_hellos;
+  ConnectReady();
+  EXPECT_EQ(box.m_opens, 1);
+  EXPECT_EQ(box.m_setStates, 1);
+  EXPECT_EQ(box.m_hellos, 2 * hellos);
+  // A handshake that fails on a connected engine closes the port.
+  box.m_answerHello = false;
+  engine.Connect(true);
+  EXPECT_EQ(FlagsOf(engine), (Flags{0, 0, 0}));
+  EXPECT_EQ(g_connectNotices, 1);
+}
+
+TEST_F(EngineTest, HeldStatesWhenClosingFails) {
+  // Held ready: disconnecting could not close the port.
+  ConnectReady();
+  box.m_failClose = true;
+  engine.Connect(false);
+  EXPECT_EQ(FlagsOf(engine), (Flags{1, 1, 1}));
+  // The link has given the handle up all the same, so the handshake that a
+  // connect repeats finds no port, and the engine ends closed.
+  box.m_failClose = false;
+  engine.Connect(true);
+  EXPECT_EQ(FlagsOf(engine), (Flags{0, 0, 0}));
+  EXPECT_EQ(g_connectNotices, 1);
+
+  // Held open: a failed connect could not close the port.
+  box.m_answerHello = false;
+  box.m_failClose = true;
+  engine.Connect(true);
+  EXPECT_EQ(FlagsOf(engine), (Flags{1, 0, 0}));
+  EXPECT_EQ(box.m_opens, 2);
+  // From held open the line settings are tried again without a new open.
+  box.m_answerHello = true;
+  box.m_failClose = false;
+  engine.Connect(true);
+  EXPECT_EQ(box.m_opens, 2);
+  EXPECT_EQ(FlagsOf(engine), (Flags{0, 0, 0}));
+  // And the next connect starts afresh.
+  ConnectReady();
+  EXPECT_EQ(box.m_opens, 3);
+  engine.Connect(false);
+  engine.Connect(false);
+  EXPECT_EQ(FlagsOf(engine), (Flags{0, 0, 0}));
+}
+
+TEST_F(EngineTest, FormatTimeCodeShowsTheLatestReply) {
+  ConnectReady();
+  box.ScriptBytes(0x63, 0x56, 0x34, 0x12);
+  engine.CheckAgainstClock();
+  char text[12];
+  EXPECT_EQ(engine.FormatTimeCode(text), 11);
+  EXPECT_STREQ(text, "12:34:56:23");
+}
+
+}  // namespace

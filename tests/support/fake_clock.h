@@ -1,0 +1,190 @@
+// A PC clock for tests. Time passes only when the test or the code under test
+// says so (Sleep, Advance), every reading and setting is recorded with its
+// record, and sets can be refused. It keeps two times apart: the true time,
+// which only moves forward, and the PC clock, which is the true time plus an
+// error that a set replaces; so a box that follows the true time is not moved
+// when the PC clock is set.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace fake {
+
+inline constexpr std::int64_t kMsPerSecond = 1000;
+inline constexpr std::int64_t kMsPerMinute = 60 * kMsPerSecond;
+inline constexpr std::int64_t kMsPerHour = 60 * kMsPerMinute;
+inline constexpr std::int64_t kMsPerDay = 24 * kMsPerHour;
+
+// Days since 1970-01-01 of a proleptic Gregorian date.
+inline std::int64_t DaysFromCivil(std::int64_t year, unsigned month,
+                                  unsigned day) {
+  year -= month <= 2 ? 1 : 0;
+  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+  const unsigned dayOfYear =
+      (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const unsigned dayOfEra =
+      yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
+}
+
+inline std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
+}
+
+// Milliseconds since 1970-01-01 00:00 to a record, with the weekday.
+inline platform::SYSTEMTIME ToRecord(std::int64_t ms) {
+  std::int64_t days = FloorDiv(ms, kMsPerDay);
+  const std::int64_t msOfDay = ms - days * kMsPerDay;
+  const std::int64_t weekday = ((days % 7) + 7 + 4) % 7;  // 1970-01-01: Thu
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const unsigned dayOfEra = static_cast<unsigned>(days - era * 146097);
+  const unsigned yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear =
+      dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned mp = (5 * dayOfYear + 2) / 153;
+  const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year =
+      static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+
+  platform::SYSTEMTIME time = {};
+  time.wYear = static_cast<std::uint16_t>(year);
+  time.wMonth = static_cast<std::uint16_t>(month);
+  time.wDayOfWeek = static_cast<std::uint16_t>(weekday);
+  time.wDay = static_cast<std::uint16_t>(day);
+  time.wHour = static_cast<std::uint16_t>(msOfDay / kMsPerHour);
+  time.wMinute = static_cast<std::uint16_t>(msOfDay / kMsPerMinute % 60);
+  time.wSecond = static_cast<std::uint16_t>(msOfDay / kMsPerSecond % 60);
+  time.wMilliseconds = static_cast<std::uint16_t>(msOfDay % kMsPerSecond);
+  return time;
+}
+
+inline std::int64_t ToMs(const platform::SYSTEMTIME& time) {
+  return DaysFromCivil(time.wYear, time.wMonth, time.wDay) * kMsPerDay +
+         time.wHour * kMsPerHour + time.wMinute * kMsPerMinute +
+         time.wSecond * kMsPerSecond + time.wMilliseconds;
+}
+
+inline std::int64_t MsOf(int year, int month, int day, int hour, int minute,
+                         int second, int ms) {
+  return DaysFromCivil(year, month, day) * kMsPerDay + hour * kMsPerHour +
+         minute * kMsPerMinute + second * kMsPerSecond + ms;
+}
+
+enum class ClockCall { kGetLocal, kGetSystem, kSetLocal, kSetSystem, kSleep };
+
+struct ClockEvent {
+  ClockCall call;
+  platform::SYSTEMTIME time;  // the record read or handed over
+  std::uint32_t sleepMs;
+  int result;  // of a set
+};
+
+class FakeClock : public platform::ClockBackend {
+ public:
+  // Installs itself for as long as it lives.
+  FakeClock() { platform::UseClockBackend(this); }
+  ~FakeClock() override { platform::UseClockBackend(nullptr); }
+  FakeClock(const FakeClock&) = delete;
+  FakeClock& operator=(const FakeClock&) = delete;
+
+  // Both the true time and the PC clock become this UTC moment.
+  void StartAtUtc(std::int64_t utcMs) {
+    m_trueMs = utcMs;
+    m_pcErrorMs = 0;
+  }
+  // The PC clock's local time becomes this moment (the true time too).
+  void StartAtLocal(std::int64_t localMs) { StartAtUtc(localMs - m_zoneMs); }
+
+  void Advance(std::int64_t ms) { m_trueMs += ms; }
+
+  std::int64_t TrueUtcMs() const { return m_trueMs; }
+  std::int64_t PcUtcMs() const { return m_trueMs + m_pcErrorMs; }
+  std::int64_t PcLocalMs() const { return PcUtcMs() + m_zoneMs; }
+  std::int64_t PcErrorMs() const { return m_pcErrorMs; }
+  // Moves the PC clock as someone else would, without a recorded set.
+  void JumpPcClock(std::int64_t ms) { m_pcErrorMs += ms; }
+
+  // Local time minus UTC, fixed (no summer time).
+  void SetZoneOffsetMs(std::int64_t ms) { m_zoneMs = ms; }
+  std::int64_t ZoneOffsetMs() const { return m_zoneMs; }
+
+  void RefuseSets(bool refuse) { m_refuseSets = refuse; }
+  // A long run keeps only the counts and the callback.
+  void RecordEvents(bool record) { m_recordEvents = record; }
+  void OnSet(std::function<void(const ClockEvent&)> hook) {
+    m_onSet = std::move(hook);
+  }
+
+  const std::vector<ClockEvent>& Events() const { return m_events; }
+  void ClearEvents() { m_events.clear(); }
+  std::vector<ClockEvent> EventsOf(ClockCall call) const {
+    std::vector<ClockEvent> found;
+    for (const ClockEvent& event : m_events)
+      if (event.call == call) found.push_back(event);
+    return found;
+  }
+  int SetsTaken() const { return m_setsTaken; }
+  int SetsRefused() const { return m_setsRefused; }
+
+  void GetLocalTime(platform::SYSTEMTIME* time) override {
+    *time = ToRecord(PcLocalMs());
+    Record({ClockCall::kGetLocal, *time, 0, 0});
+  }
+  void GetSystemTime(platform::SYSTEMTIME* time) override {
+    *time = ToRecord(PcUtcMs());
+    Record({ClockCall::kGetSystem, *time, 0, 0});
+  }
+  int SetLocalTime(const platform::SYSTEMTIME& time) override {
+    return Set(ClockCall::kSetLocal, time, m_zoneMs);
+  }
+  int SetSystemTime(const platform::SYSTEMTIME& time) override {
+    return Set(ClockCall::kSetSystem, time, 0);
+  }
+  void Sleep(std::uint32_t milliseconds) override {
+    Record({ClockCall::kSleep, ToRecord(PcLocalMs()), milliseconds, 0});
+    m_trueMs += milliseconds;
+  }
+
+ private:
+  void Record(const ClockEvent& event) {
+    if (m_recordEvents) m_events.push_back(event);
+  }
+
+  // Refuses what a real clock refuses: a record out of range is never
+  // normalised into some other time.
+  int Set(ClockCall call, const platform::SYSTEMTIME& time,
+          std::int64_t zoneMs) {
+    const int result =
+        (!m_refuseSets && platform::IsValidSystemTime(time)) ? 1 : 0;
+    if (result) {
+      m_pcErrorMs = ToMs(time) - zoneMs - m_trueMs;
+      ++m_setsTaken;
+    } else {
+      ++m_setsRefused;
+    }
+    const ClockEvent event = {call, time, 0, result};
+    Record(event);
+    if (m_onSet) m_onSet(event);
+    return result;
+  }
+
+  std::int64_t m_trueMs = MsOf(2026, 3, 14, 12, 0, 0, 0);
+  std::int64_t m_pcErrorMs = 0;
+  std::int64_t m_zoneMs = 0;
+  bool m_refuseSets = false;
+  bool m_recordEvents = true;
+  int m_setsTaken = 0;
+  int m_setsRefused = 0;
+  std::vector<ClockEvent> m_events;
+  std::function<void(const ClockEvent&)> m_onSet;
+};
+
+}  // namespace fake
