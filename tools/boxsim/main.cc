@@ -438,7 +438,7 @@ void Simulator::Execute(const std::string& text, const char* source) {
   Command command;
   std::string error;
   if (!ParseCommand(text, &command, &error)) {
-    log_->Command("error: " + error + " [" + source + "]");
+    log_->Command("error: \"" + text + "\": " + error + " [" + source + "]");
     return;
   }
   log_->Command(box_.Apply(command) + " [" + source + "]");

@@ -1,0 +1,396 @@
+#include "tools/boxsim/boxsim_core.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace boxsim {
+namespace {
+
+Bytes Hex(const std::string& text) {
+  Bytes bytes;
+  for (std::size_t i = 0; i < text.size(); i += 3)
+    bytes.push_back(static_cast<std::uint8_t>(
+        std::strtoul(text.substr(i, 2).c_str(), nullptr, 16)));
+  return bytes;
+}
+
+// ---- Time code ----------------------------------------------------------
+
+struct TimeCodeCase {
+  TimeOfDay time;
+  Mode mode;
+  PackedTimeCode code;
+};
+
+TEST(BoxTimeCode, MatchesThePcSideInEachMode) {
+  const TimeCodeCase cases[] = {
+      {{12, 34, 56, 789}, Mode::kPal, 0x12345619},
+      {{12, 34, 56, 789}, Mode::kNtsc, 0x12345623},
+      {{12, 34, 56, 999}, Mode::kNtsc, 0x12345629},
+      {{12, 34, 56, 999}, Mode::kPal, 0x12345624},
+      {{0, 0, 0, 150}, Mode::kPal, 0x00000003},
+      {{23, 59, 59, 999}, Mode::kPal, 0x23595924},
+      // Drop-frame: the flag in bit 6 of the frames byte, the correction in
+      // the digits.
+      {{12, 35, 10, 980}, Mode::kNtscDropFrame, 0x12351140},
+      {{12, 35, 10, 999}, Mode::kNtscDropFrame, 0x12351140},
+      {{12, 34, 40, 0}, Mode::kNtscDropFrame, 0x12343969},
+      {{12, 34, 40, 500}, Mode::kNtscDropFrame, 0x12344054},
+      {{12, 39, 20, 500}, Mode::kNtscDropFrame, 0x12392056},
+      {{12, 30, 10, 500}, Mode::kNtscDropFrame, 0x12301055},
+      {{12, 34, 56, 789}, Mode::kNtscDropFrame, 0x12345662},
+  };
+  for (const TimeCodeCase& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.time.hour << ":" << c.time.minute << ":" << c.time.second
+                 << "." << c.time.millisecond << " " << ModeName(c.mode));
+    EXPECT_EQ(BoxTimeCode(c.time, c.mode), c.code);
+  }
+}
+
+// The PC side reads a reply the way the link and the engine do: bytes 2 to 5
+// packed, the drop-frame flag from bit 6 in NTSC mode, the word masked. A PC
+// clock in step must then read within tolerance, and a PC clock set from the
+// code must land within two frames (and rounding) of the box's time, at every
+// second of the ten-minute drop-frame cycle.
+TEST(BoxTimeCode, ReadsInStepOnThePcSide) {
+  for (Mode mode : {Mode::kPal, Mode::kNtsc, Mode::kNtscDropFrame}) {
+    const int isPal = mode == Mode::kPal ? 1 : 0;
+    for (int minute = 0; minute < 10; ++minute) {
+      for (int second = 0; second < 60; ++second) {
+        for (int ms : {0, 33, 34, 500, 966, 999}) {
+          SCOPED_TRACE(testing::Message() << ModeName(mode) << " 13:" << minute
+                                          << ":" << second << "." << ms);
+          const Bytes reply = BuildTimeCodeReply(
+              BoxTimeCode({13, minute, second, ms}, mode), 0x0C);
+          const PackedTimeCode word =
+              PackTimeCode(reply[2], reply[3], reply[4], reply[5]);
+          const int dropFrame = !isPal && (word & kDropFrameFlag) ? 1 : 0;
+          ASSERT_EQ(dropFrame, mode == Mode::kNtscDropFrame ? 1 : 0);
+          ASSERT_TRUE(WithinTolerance(
+              word & kTimeCodeMask,
+              ClockToTimeCode(13, static_cast<std::uint16_t>(minute),
+                              static_cast<std::uint16_t>(second),
+                              static_cast<std::uint16_t>(ms), isPal,
+                              dropFrame)));
+
+          platform::SYSTEMTIME set = {2026, 12, 0, 6, 0, 0, 0, 0};
+          TimeCodeToClock(reply[2], reply[3], reply[4], reply[5], isPal,
+                          dropFrame, set);
+          const std::int64_t apart =
+              ToMilliseconds(
+                  {set.wHour, set.wMinute, set.wSecond, set.wMilliseconds}) -
+              ToMilliseconds({13, minute, second, ms});
+          EXPECT_LE(apart < 0 ? -apart : apart, 70);
+        }
+      }
+    }
+  }
+}
+
+TEST(TimeCodeReply, IsSevenBytesWithHeader74AndTheSum) {
+  EXPECT_EQ(BuildTimeCodeReply(0x22123015, 0x0C), Hex("74 0C 15 30 12 22 F9"));
+  EXPECT_EQ(BuildTimeCodeReply(0x23595964, 0x00), Hex("74 00 64 59 59 23 AD"));
+  EXPECT_EQ(TimeCodeText(0x22123055), "22:12:30:15");
+}
+
+TEST(ShiftTimeOfDay, WrapsAroundMidnightBothWays) {
+  struct Case {
+    TimeOfDay time;
+    std::int64_t offsetMs;
+    std::int64_t expectedMs;
+  } cases[] = {
+      {{12, 0, 0, 0}, 0, 12 * 3600000LL},
+      {{12, 0, 0, 0}, 5000, 12 * 3600000LL + 5000},
+      {{0, 0, 2, 0}, -5000, kMsPerDay - 3000},
+      {{23, 59, 59, 999}, 1, 0},
+      {{23, 59, 59, 999}, kMsPerDay + 2, 1},
+      {{0, 0, 0, 0}, -10 * kMsPerDay - 1, kMsPerDay - 1},
+      {{6, 30, 15, 250}, -kMsPerDay, ToMilliseconds({6, 30, 15, 250})},
+  };
+  for (const Case& c : cases) {
+    const TimeOfDay shifted = ShiftTimeOfDay(c.time, c.offsetMs);
+    EXPECT_EQ(ToMilliseconds(shifted), c.expectedMs) << c.offsetMs;
+    EXPECT_GE(shifted.hour, 0);
+    EXPECT_LT(shifted.hour, 24);
+  }
+}
+
+// ---- Request framing ------------------------------------------------------
+
+// "61 0C 03 70 | !13" lists events: complete frames plain, dropped bytes
+// with a leading '!'.
+std::string Describe(const std::vector<RequestParser::Event>& events) {
+  std::string text;
+  for (const RequestParser::Event& event : events) {
+    if (!text.empty()) text += " | ";
+    text += (event.complete ? "" : "!") + HexBytes(event.bytes);
+  }
+  return text;
+}
+
+struct ParserCase {
+  const char* name;
+  std::vector<std::string> chunks;  // fed one after the other
+  const char* fed;                  // events from all Feed calls
+  const char* flushed;              // events from a Flush afterwards
+};
+
+TEST(RequestParser, SplitsTheStreamIntoFrames) {
+  const ParserCase cases[] = {
+      {"hello", {"20 01 21"}, "20 01 21", ""},
+      {"query", {"61 0C 03 70"}, "61 0C 03 70", ""},
+      {"two at once", {"20 01 21 61 0C 03 70"}, "20 01 21 | 61 0C 03 70", ""},
+      {"split", {"61", "0C 03", "70"}, "61 0C 03 70", ""},
+      {"unknown kind, valid", {"30 05 35"}, "30 05 35", ""},
+      {"longest request",
+       {"0F 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0F"},
+       "0F 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0F",
+       ""},
+      {"bad checksum then hello",
+       {"20 01 22 20 01 21"},
+       "",
+       "!20 01 22 | 20 01 21"},
+      {"bad checksum, then hello later",
+       {"20 01 22", "20 01 21"},
+       "",
+       "!20 01 22 | 20 01 21"},
+      {"garbage that resolves",
+       {"7F 20 01 21 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+       "!7F | 20 01 21 | 00 00 00 | 00 00 00 | 00 00 00 | 00 00 00 | 00 00 00",
+       "!00 00"},
+      {"stray byte then query", {"FE 61 0C 03 70"}, "", "!FE | 61 0C 03 70"},
+      {"stray header waits", {"13 20 01 21"}, "", "!13 | 20 01 21"},
+      {"bad query checksum", {"61 0C 03 71"}, "", "!61 0C 03 71"},
+      {"half a frame", {"61 0C"}, "", "!61 0C"},
+      {"nothing", {}, "", ""},
+  };
+  for (const ParserCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RequestParser parser;
+    std::vector<RequestParser::Event> fed;
+    for (const std::string& chunk : c.chunks) {
+      const Bytes bytes = Hex(chunk);
+      auto events = parser.Feed(bytes.data(), bytes.size());
+      fed.insert(fed.end(), events.begin(), events.end());
+    }
+    EXPECT_EQ(Describe(fed), c.fed);
+    EXPECT_EQ(Describe(parser.Flush()), c.flushed);
+    EXPECT_FALSE(parser.HasPartial());
+  }
+}
+
+TEST(RequestParser, RecognisesTheTwoRequests) {
+  EXPECT_EQ(ClassifyRequest(Hex("20 01 21")), RequestKind::kHello);
+  EXPECT_EQ(ClassifyRequest(Hex("61 0C 03 70")), RequestKind::kQuery);
+  EXPECT_EQ(ClassifyRequest(Hex("20 02 22")), RequestKind::kUnknown);
+  EXPECT_EQ(ClassifyRequest(Hex("61 0C 04 71")), RequestKind::kUnknown);
+}
+
+// ---- Commands -------------------------------------------------------------
+
+TEST(ParseCommand, AcceptsEveryCommandForm) {
+  struct Case {
+    const char* line;
+    CommandKind kind;
+    bool flag;
+    std::int64_t number;
+    bool relative;
+  } cases[] = {
+      {"silence on", CommandKind::kSilence, true, 0, false},
+      {"  SILENCE   off ", CommandKind::kSilence, false, 0, false},
+      {"freeze on", CommandKind::kFreeze, true, 0, false},
+      {"checksum bad", CommandKind::kChecksum, true, 0, false},
+      {"checksum good", CommandKind::kChecksum, false, 0, false},
+      {"garbage 5", CommandKind::kGarbage, false, 5, false},
+      {"short 0", CommandKind::kShort, false, 0, false},
+      {"short 3", CommandKind::kShort, false, 3, false},
+      {"offset 250", CommandKind::kOffset, false, 250, false},
+      {"offset +5000", CommandKind::kOffset, false, 5000, true},
+      {"offset -86400000", CommandKind::kOffset, false, -86400000, true},
+      {"hangup", CommandKind::kHangup, false, 0, false},
+      {"quit", CommandKind::kQuit, false, 0, false},
+  };
+  for (const Case& c : cases) {
+    Command command;
+    std::string error;
+    ASSERT_TRUE(ParseCommand(c.line, &command, &error)) << c.line << error;
+    EXPECT_EQ(command.kind, c.kind) << c.line;
+    EXPECT_EQ(command.flag, c.flag) << c.line;
+    EXPECT_EQ(command.number, c.number) << c.line;
+    EXPECT_EQ(command.relative, c.relative) << c.line;
+  }
+  Command command;
+  std::string error;
+  ASSERT_TRUE(ParseCommand("reply 74 0x0c ff 1", &command, &error));
+  EXPECT_EQ(command.bytes, Hex("74 0C FF 01"));
+  ASSERT_TRUE(ParseCommand("mode ntsc-df", &command, &error));
+  EXPECT_EQ(command.mode, Mode::kNtscDropFrame);
+}
+
+TEST(ParseCommand, RefusesMalformedLinesWithAReason) {
+  const char* lines[] = {
+      "",
+      "bogus",
+      "silence",
+      "silence maybe",
+      "freeze 1",
+      "checksum ok",
+      "garbage 0",
+      "garbage -1",
+      "garbage x",
+      "short",
+      "short 99999",
+      "reply",
+      "reply 1G",
+      "reply 123",
+      "offset",
+      "offset ++5",
+      "offset 5s",
+      "offset +",
+      "offset 99999999999999",
+      "mode secam",
+      "mode pal 2",
+      "hangup now",
+      "quit please",
+  };
+  for (const char* line : lines) {
+    Command command;
+    std::string error;
+    EXPECT_FALSE(ParseCommand(line, &command, &error)) << line;
+    EXPECT_FALSE(error.empty()) << line;
+  }
+}
+
+TEST(ParseSchedule, ReadsTimesInSecondsAndTheirCommands) {
+  std::vector<ScheduledCommand> schedule;
+  std::string error;
+  ASSERT_TRUE(ParseSchedule("10:offset +5000; 20:silence on;;2.5:silence off",
+                            &schedule, &error))
+      << error;
+  ASSERT_EQ(schedule.size(), 3u);
+  EXPECT_EQ(schedule[0].atMs, 10000);
+  EXPECT_EQ(schedule[0].command.kind, CommandKind::kOffset);
+  EXPECT_EQ(schedule[1].text, "silence on");
+  EXPECT_EQ(schedule[2].atMs, 2500);
+
+  for (const char* bad : {"10 silence on", "x:quit", "10:bogus", "-1:quit",
+                          "1.2345:quit", "1.:quit", ":quit"}) {
+    std::vector<ScheduledCommand> ignored;
+    EXPECT_FALSE(ParseSchedule(bad, &ignored, &error)) << bad;
+  }
+}
+
+TEST(ParseScriptLine, SkipsCommentsAndBlankLines) {
+  std::vector<ScheduledCommand> schedule;
+  std::string error;
+  EXPECT_TRUE(ParseScriptLine("# a comment", &schedule, &error));
+  EXPECT_TRUE(ParseScriptLine("   ", &schedule, &error));
+  EXPECT_TRUE(ParseScriptLine("0.25\treply 10 01 11", &schedule, &error));
+  EXPECT_TRUE(ParseScriptLine(" 3 mode ntsc ", &schedule, &error));
+  ASSERT_EQ(schedule.size(), 2u);
+  EXPECT_EQ(schedule[0].atMs, 250);
+  EXPECT_EQ(schedule[0].command.bytes, Hex("10 01 11"));
+  EXPECT_EQ(schedule[1].command.mode, Mode::kNtsc);
+  EXPECT_FALSE(ParseScriptLine("3", &schedule, &error));
+  EXPECT_FALSE(ParseScriptLine("3 mode", &schedule, &error));
+}
+
+// ---- The simulated box: a script of commands and requests -------------------
+
+struct Step {
+  const char* input;  // "> command" or request bytes
+  const char* tx;     // expected answer ("" = none); ignored for commands
+};
+
+class SimulatedBoxTest : public testing::Test {
+ protected:
+  void Run(const std::vector<Step>& steps, BoxOptions options = {}) {
+    std::uint8_t counter = 0xA0;
+    SimulatedBox box(options, [&counter] { return counter++; });
+    for (const Step& step : steps) {
+      SCOPED_TRACE(step.input);
+      if (step.input[0] == '>') {
+        Command command;
+        std::string error;
+        ASSERT_TRUE(ParseCommand(step.input + 1, &command, &error)) << error;
+        box.Apply(command);
+        continue;
+      }
+      const Answer answer = box.Respond(Hex(step.input), now);
+      EXPECT_EQ(HexBytes(answer.tx), *step.tx ? step.tx : "-");
+      EXPECT_FALSE(answer.note.empty());
+      now = ShiftTimeOfDay(now, 1000);
+    }
+  }
+
+  // Each request moves the time on by one second.
+  TimeOfDay now = {22, 12, 30, 600};
+};
+
+TEST_F(SimulatedBoxTest, AnswersTheTwoExchangesAndNothingElse) {
+  Run({{"20 01 21", "10 01 11"},
+       {"61 0C 03 70", "74 0C 15 31 12 22 FA"},
+       {"30 05 35", ""},
+       {"20 02 22", ""}});
+}
+
+TEST_F(SimulatedBoxTest, SilenceFreezeAndChecksumFaultsLastUntilUndone) {
+  Run({{"> silence on", ""},
+       {"20 01 21", ""},
+       {"61 0C 03 70", ""},
+       {"> silence off", ""},
+       {"61 0C 03 70", "74 0C 15 32 12 22 FB"},
+       {"> freeze on", ""},
+       {"61 0C 03 70", "74 0C 15 32 12 22 FB"},
+       {"61 0C 03 70", "74 0C 15 32 12 22 FB"},
+       {"> freeze off", ""},
+       {"61 0C 03 70", "74 0C 15 35 12 22 FE"},
+       {"> checksum bad", ""},
+       {"20 01 21", "10 01 12"},
+       {"61 0C 03 70", "74 0C 15 37 12 22 01"},
+       {"> checksum good", ""},
+       {"20 01 21", "10 01 11"}});
+}
+
+TEST_F(SimulatedBoxTest, OneShotFaultsHitOnlyTheNextAnswer) {
+  Run({{"> garbage 4", ""},
+       {"61 0C 03 70", "A0 A1 A2 A3"},
+       {"20 01 21", "10 01 11"},
+       {"> short 3", ""},
+       {"61 0C 03 70", "74 0C 15"},
+       {"61 0C 03 70", "74 0C 15 33 12 22 FC"},
+       {"> short 10", ""},
+       {"20 01 21", "10 01 11"},
+       {"> silence on", ""},
+       {"> reply 12 01 11", ""},
+       {"20 01 21", "12 01 11"},
+       {"20 01 21", ""},
+       {"> garbage 1", ""},
+       {"30 05 35", "A4"}});
+}
+
+TEST_F(SimulatedBoxTest, OffsetJumpsAndModeChangesShowInTheCode) {
+  Run({{"> offset +5000", ""},
+       {"61 0C 03 70", "74 0C 15 35 12 22 FE"},
+       {"> offset -65000", ""},
+       {"61 0C 03 70", "74 0C 15 31 11 22 F9"},
+       {"> offset 0", ""},
+       {"> mode ntsc-df", ""},
+       {"61 0C 03 70", "74 0C 58 32 12 22 3E"},
+       {"> mode ntsc", ""},
+       {"61 0C 03 70", "74 0C 18 33 12 22 FF"}});
+}
+
+TEST_F(SimulatedBoxTest, StartsWithTheGivenOffsetAcrossMidnight) {
+  now = {23, 59, 59, 0};
+  BoxOptions options;
+  options.offsetMs = 2000;
+  Run({{"61 0C 03 70", "74 0C 00 01 00 00 81"}}, options);
+}
+
+}  // namespace
+}  // namespace boxsim

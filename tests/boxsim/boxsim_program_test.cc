@@ -1,0 +1,404 @@
+// The built simulator, driven as its users drive it: through the pseudo-
+// terminal it prints, its standard input, its link, its log and signals.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+std::int64_t MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() -
+                                                               start)
+             .count() /
+         1000;
+}
+
+// One simulator process with pipes on its standard input and output.
+class BoxsimProcess {
+ public:
+  ~BoxsimProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (stdin_ >= 0) close(stdin_);
+    if (stdout_ >= 0) close(stdout_);
+  }
+
+  void Start(const std::vector<std::string>& args) {
+    int in[2], out[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    pid_ = fork();
+    ASSERT_GE(pid_, 0);
+    if (pid_ == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+      std::vector<char*> argv = {const_cast<char*>(BOXSIM_PATH)};
+      for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(BOXSIM_PATH, argv.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    stdin_ = in[1];
+    stdout_ = out[0];
+  }
+
+  // The first line of standard output, waiting up to 5 s for it.
+  std::string FirstLine() {
+    std::string line;
+    char c;
+    while (line.find('\n') == std::string::npos) {
+      pollfd fd = {stdout_, POLLIN, 0};
+      if (poll(&fd, 1, 5000) <= 0 || read(stdout_, &c, 1) != 1) break;
+      line += c;
+    }
+    return line;
+  }
+
+  // The device named by the ready line.
+  std::string ReadyDevice() {
+    const std::string line = FirstLine();
+    const std::string prefix = "boxsim: ready on ";
+    EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
+    if (line.size() <= prefix.size() + 1) return "";
+    return line.substr(prefix.size(), line.size() - prefix.size() - 1);
+  }
+
+  void Send(const std::string& commandLine) {
+    const std::string text = commandLine + "\n";
+    ASSERT_EQ(write(stdin_, text.data(), text.size()),
+              static_cast<ssize_t>(text.size()));
+  }
+
+  void CloseStdin() {
+    close(stdin_);
+    stdin_ = -1;
+  }
+
+  // The exit status, or -1 when the process has not ended within the time.
+  int WaitExit(int timeoutMs) {
+    const Clock::time_point start = Clock::now();
+    while (MillisecondsSince(start) < timeoutMs) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      usleep(5000);
+    }
+    return -1;
+  }
+
+  int Stop(int signal) {
+    kill(pid_, signal);
+    return WaitExit(5000);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  int stdout_ = -1;
+};
+
+int OpenRaw(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+  if (fd < 0) return fd;
+  termios settings;
+  tcgetattr(fd, &settings);
+  cfmakeraw(&settings);
+  tcsetattr(fd, TCSANOW, &settings);
+  return fd;
+}
+
+struct Reply {
+  Bytes bytes;
+  std::int64_t elapsedMs;
+};
+
+// Writes a request and reads until `expected` bytes came or the line stayed
+// quiet for `quietMs`.
+Reply Exchange(int fd, const Bytes& request, std::size_t expected,
+               int quietMs = 300) {
+  Reply reply;
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(write(fd, request.data(), request.size()),
+            static_cast<ssize_t>(request.size()));
+  while (reply.bytes.size() < expected) {
+    pollfd ready = {fd, POLLIN, 0};
+    if (poll(&ready, 1, quietMs) <= 0) break;
+    std::uint8_t buffer[64];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count <= 0) break;
+    reply.bytes.insert(reply.bytes.end(), buffer, buffer + count);
+  }
+  reply.elapsedMs = MillisecondsSince(start);
+  return reply;
+}
+
+const Bytes kHello = {0x20, 0x01, 0x21};
+const Bytes kQuery = {0x61, 0x0C, 0x03, 0x70};
+const Bytes kHelloReply = {0x10, 0x01, 0x11};
+
+int Bcd(std::uint8_t byte) { return (byte >> 4) * 10 + (byte & 0x0F); }
+
+// Seconds of the day that a time code reply stands for.
+int ReplySecondOfDay(const Bytes& reply) {
+  return (Bcd(reply[5] & 0x3F) * 60 + Bcd(reply[4] & 0x7F)) * 60 +
+         Bcd(reply[3] & 0x7F);
+}
+
+int UtcSecondOfDay() {
+  const time_t now = time(nullptr);
+  tm fields;
+  gmtime_r(&now, &fields);
+  return (fields.tm_hour * 60 + fields.tm_min) * 60 + fields.tm_sec;
+}
+
+int SecondsApartOnTheDial(int a, int b) {
+  const int difference = ((a - b) % 86400 + 86400) % 86400;
+  return std::min(difference, 86400 - difference);
+}
+
+void ExpectValidTimeCodeReply(const Bytes& reply) {
+  ASSERT_EQ(reply.size(), 7u);
+  EXPECT_EQ(reply[0], 0x74);
+  std::uint8_t sum = 0;
+  for (int i = 0; i < 6; ++i) sum += reply[i];
+  EXPECT_EQ(reply[6], sum);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class BoxsimProgram : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/boxsim-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    logPath_ = folder_ + "/boxsim.log";
+  }
+  void TearDown() override {
+    const std::string command = "rm -rf '" + folder_ + "'";
+    EXPECT_EQ(system(command.c_str()), 0);
+  }
+
+  // Starts the simulator logging into the test's folder; returns its line.
+  std::string StartBox(std::vector<std::string> args) {
+    args.push_back("--log");
+    args.push_back(logPath_);
+    box_.Start(args);
+    return box_.ReadyDevice();
+  }
+
+  std::string Log() { return ReadFile(logPath_); }
+
+  BoxsimProcess box_;
+  std::string folder_;
+  std::string logPath_;
+};
+
+TEST_F(BoxsimProgram, AnswersHelloAndQueryWithPacedReplies) {
+  const std::string device = StartBox({"--utc"});
+  ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+  const int fd = OpenRaw(device);
+  ASSERT_GE(fd, 0);
+
+  EXPECT_EQ(Exchange(fd, kHello, 3).bytes, kHelloReply);
+  const Reply reply = Exchange(fd, kQuery, 7);
+  ExpectValidTimeCodeReply(reply.bytes);
+  // Seven bytes at 38400 baud 8O1 take 2 ms on the wire.
+  EXPECT_GE(reply.elapsedMs, 2);
+  EXPECT_LT(reply.elapsedMs, 1000);
+  EXPECT_LE(
+      SecondsApartOnTheDial(ReplySecondOfDay(reply.bytes), UtcSecondOfDay()),
+      2);
+  EXPECT_LT(Bcd(reply.bytes[2]), 25);
+  close(fd);
+
+  EXPECT_EQ(box_.Stop(SIGTERM), 0);
+  const std::string log = Log();
+  EXPECT_NE(log.find(" rx 20 01 21 tx 10 01 11 (hello)"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" rx 61 0C 03 70 tx 74 "), std::string::npos) << log;
+}
+
+TEST_F(BoxsimProgram, OffsetAndDropFrameModeFromTheCommandLine) {
+  const int fd =
+      OpenRaw(StartBox({"--utc", "--offset", "-3600000", "--mode=ntsc-df"}));
+  ASSERT_GE(fd, 0);
+  const Reply reply = Exchange(fd, kQuery, 7);
+  ExpectValidTimeCodeReply(reply.bytes);
+  EXPECT_EQ(reply.bytes[2] & 0x40, 0x40);
+  EXPECT_LT(Bcd(reply.bytes[2] & 0x3F), 30);
+  EXPECT_LE(SecondsApartOnTheDial(ReplySecondOfDay(reply.bytes) + 3600,
+                                  UtcSecondOfDay()),
+            2);
+  close(fd);
+}
+
+TEST_F(BoxsimProgram, LinkLivesAsLongAsTheSimulator) {
+  const std::string link = folder_ + "/dosdevices/deeper/com1";
+  ASSERT_EQ(mkdir((folder_ + "/dosdevices").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((folder_ + "/dosdevices/deeper").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);  // a stale link
+
+  const std::string device = StartBox({"--link", link});
+  char target[PATH_MAX] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(device, target);
+
+  // Programs open and close the port again and again.
+  for (int round = 0; round < 5; ++round) {
+    const int fd = OpenRaw(link);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Exchange(fd, kHello, 3).bytes, kHelloReply) << round;
+    close(fd);
+  }
+
+  EXPECT_EQ(box_.Stop(SIGINT), 0);
+  struct stat info;
+  EXPECT_NE(lstat(link.c_str(), &info), 0) << "link left behind";
+}
+
+TEST_F(BoxsimProgram, CreatesMissingFoldersAndLeavesOtherFilesAlone) {
+  const std::string link = folder_ + "/a/b/com2";
+  StartBox({"--link", link});
+  struct stat info;
+  ASSERT_EQ(lstat(link.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(box_.Stop(SIGTERM), 0);
+
+  const std::string file = folder_ + "/a/b/notes";
+  std::ofstream(file) << "keep me";
+  BoxsimProcess second;
+  second.Start({"--link", file, "--log", logPath_});
+  EXPECT_EQ(second.WaitExit(5000), 1);
+  EXPECT_EQ(ReadFile(file), "keep me");
+}
+
+TEST_F(BoxsimProgram, CommandsOnStandardInputTakeEffectAndAreLogged) {
+  const int fd = OpenRaw(StartBox({}));
+  ASSERT_GE(fd, 0);
+  box_.Send("silence on");
+  usleep(100000);
+  EXPECT_TRUE(Exchange(fd, kQuery, 7, 150).bytes.empty());
+  box_.Send("silence off");
+  box_.Send("reply 12 34");
+  usleep(100000);
+  EXPECT_EQ(Exchange(fd, kHello, 2).bytes, (Bytes{0x12, 0x34}));
+  box_.Send("short 2");
+  box_.Send("no such thing");
+  usleep(100000);
+  EXPECT_EQ(Exchange(fd, kQuery, 7, 150).bytes.size(), 2u);
+  ExpectValidTimeCodeReply(Exchange(fd, kQuery, 7).bytes);
+  close(fd);
+
+  EXPECT_EQ(box_.Stop(SIGTERM), 0);
+  const std::string log = Log();
+  for (const char* expected :
+       {"cmd silence on [stdin]", "rx 61 0C 03 70 tx - (silence)",
+        "rx 20 01 21 tx 12 34 (reply)", "short 2 of 7",
+        "cmd error: \"no such thing\": unknown command: no [stdin]"})
+    EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
+}
+
+TEST_F(BoxsimProgram, ScheduledCommandsRunOnTime) {
+  const Clock::time_point start = Clock::now();
+  const int fd = OpenRaw(StartBox({"--schedule", "0.6:silence on"}));
+  ASSERT_GE(fd, 0);
+  if (MillisecondsSince(start) < 400) {
+    EXPECT_EQ(Exchange(fd, kHello, 3).bytes, kHelloReply);
+  }
+  usleep(900000);
+  EXPECT_TRUE(Exchange(fd, kHello, 3, 150).bytes.empty());
+  close(fd);
+  EXPECT_NE(Log().find("cmd silence on [schedule]"), std::string::npos);
+}
+
+TEST_F(BoxsimProgram, ScriptFileFeedsTheSchedule) {
+  const std::string script = folder_ + "/faults.txt";
+  std::ofstream(script) << "# faults for a test\n0 checksum bad\n\n";
+  const int fd = OpenRaw(StartBox({"--script", script}));
+  ASSERT_GE(fd, 0);
+  usleep(100000);
+  EXPECT_EQ(Exchange(fd, kHello, 3).bytes, (Bytes{0x10, 0x01, 0x12}));
+  close(fd);
+
+  std::ofstream(script) << "1 bogus\n";
+  BoxsimProcess refused;
+  refused.Start({"--script", script});
+  EXPECT_EQ(refused.WaitExit(5000), 2);
+}
+
+TEST_F(BoxsimProgram, HangupClosesTheLineAndEnds) {
+  const int fd = OpenRaw(StartBox({}));
+  ASSERT_GE(fd, 0);
+  box_.Send("hangup");
+  EXPECT_EQ(box_.WaitExit(5000), 0);
+  pollfd ready = {fd, POLLIN, 0};
+  ASSERT_EQ(poll(&ready, 1, 1000), 1);
+  EXPECT_NE(ready.revents & (POLLHUP | POLLERR), 0);
+  close(fd);
+}
+
+TEST_F(BoxsimProgram, EndOfInputEndsOnlyWhenAskedTo) {
+  StartBox({});
+  box_.CloseStdin();
+  EXPECT_EQ(box_.WaitExit(300), -1) << "ended at end of input";
+  EXPECT_EQ(box_.Stop(SIGINT), 0);
+
+  BoxsimProcess quitting;
+  quitting.Start({"--stdin-quit", "--log", logPath_});
+  EXPECT_EQ(quitting.FirstLine().rfind("boxsim: ready on", 0), 0u);
+  quitting.CloseStdin();
+  EXPECT_EQ(quitting.WaitExit(5000), 0);
+}
+
+TEST_F(BoxsimProgram, HelpAndBadArguments) {
+  BoxsimProcess help;
+  help.Start({"--help"});
+  EXPECT_NE(help.FirstLine().find("boxsim"), std::string::npos);
+  EXPECT_EQ(help.WaitExit(5000), 0);
+
+  for (std::vector<std::string> bad :
+       {std::vector<std::string>{"--mode", "secam"},
+        std::vector<std::string>{"--offset", "soon"},
+        std::vector<std::string>{"--schedule", "5:explode"},
+        std::vector<std::string>{"--frobnicate", "1"},
+        std::vector<std::string>{"--link"}}) {
+    BoxsimProcess refused;
+    refused.Start(bad);
+    EXPECT_EQ(refused.WaitExit(5000), 2) << bad[0];
+  }
+}
+
+}  // namespace
