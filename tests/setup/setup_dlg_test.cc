@@ -1,0 +1,583 @@
+// The main dialog over the fake window system, with the real engine talking
+// to a fake box on a fake clock.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "clock/time_code_clock.h"
+#include "platform/settings_store.h"
+#include "setup/setup_app.h"
+#include "setup/setup_dlg.h"
+#include "tests/clock/settings_sandbox.h"
+#include "tests/setup/fake_window_system.h"
+#include "tests/support/fake_box.h"
+#include "tests/support/fake_clock.h"
+
+namespace {
+
+using namespace setup::control;
+using fakes::FakeDialog;
+using fakes::FakeWindowSystem;
+using setup::CSetupDlg;
+
+constexpr std::uint32_t kPortBits = 0x0F000000;
+constexpr std::uint32_t kPalBit = 0x20000000;
+constexpr std::uint32_t kSystemTimeBit = 0x40000000;
+
+void StoreSettingsWord(std::uint32_t word) {
+  platform::SettingsKey key;
+  ASSERT_NE(platform::OpenSettingsKey(kSettingsKeyPath, &key), 0);
+  ASSERT_NE(platform::WriteSettingsDword(key, kSettingsValueName, word), 0);
+  platform::CloseSettingsKey(key);
+}
+
+std::uint32_t StoredSettingsWord() {
+  platform::SettingsKey key;
+  std::uint32_t word = 0;
+  std::uint32_t size = sizeof word;
+  EXPECT_NE(platform::OpenSettingsKey(kSettingsKeyPath, &key), 0);
+  EXPECT_NE(platform::ReadSettingsValue(key, kSettingsValueName, &word, &size),
+            0);
+  platform::CloseSettingsKey(key);
+  return word;
+}
+
+bool LooksLikeTimeCode(const std::string& text) {
+  if (text.size() != 11) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    bool colon = i % 3 == 2;
+    if (colon ? text[i] != ':' : (text[i] < '0' || text[i] > '9')) return false;
+  }
+  return true;
+}
+
+class SetupDialogTest : public ::testing::Test {
+ protected:
+  SetupDialogTest() : m_box(m_clock) {
+    settings_sandbox::Reset();
+    SetUserNoticeHandler(&setup::ShowUserNotice);
+  }
+  ~SetupDialogTest() override { SetUserNoticeHandler(nullptr); }
+
+  // Builds the dialog (which loads the settings word) and runs it modally
+  // with `script` as the person at the screen.
+  void Run(std::uint32_t settingsWord,
+           const std::function<void(CSetupDlg&)>& script) {
+    StoreSettingsWord(settingsWord);
+    CSetupDlg dialog(nullptr);
+    m_windows.OnModal(setup::kSetupDialogId,
+                      [&](FakeDialog&) { script(dialog); });
+    m_result = dialog.DoModal();
+  }
+  void Run(const std::function<void(CSetupDlg&)>& script) { Run(0, script); }
+
+  void Start() { ASSERT_TRUE(m_windows.Click(kTestRun)); }
+  // Each tick comes a timer period after the previous one's work.
+  void Ticks(int count) {
+    for (int i = 0; i < count; ++i) {
+      m_clock.Advance(setup::kPollIntervalMs);
+      ASSERT_TRUE(m_windows.Tick());
+    }
+  }
+  std::string Text(int id) { return m_windows.Text(id); }
+  // Ticks until one tick has set the PC clock; checks that every tick's
+  // beeps are those of its sets.
+  void TicksUntilASet();
+
+  fake::FakeClock m_clock;
+  fake::FakeBox m_box;
+  FakeWindowSystem m_windows;
+  std::intptr_t m_result = 0;
+};
+
+// ---- start-up ----
+
+TEST_F(SetupDialogTest, ShowsTheSavedSettingsAndTheIdleState) {
+  struct Case {
+    std::uint32_t word;
+    int port, standard, time;
+    std::int32_t comPort;
+  };
+  const Case cases[] = {
+      {0x00000000, kCom1, kNtsc, kLocalTime, 1},
+      {0x01000000, kCom1, kNtsc, kLocalTime, 1},
+      {0x02000000 | kPalBit, kCom2, kPal, kLocalTime, 2},
+      {0x03000000 | kSystemTimeBit, kCom3, kNtsc, kSystemTime, 3},
+      {0x04000000 | kPalBit | kSystemTimeBit, kCom4, kPal, kSystemTime, 4},
+      {0x07000000, kCom1, kNtsc, kLocalTime, 7},
+      {0x0F000000, kCom1, kNtsc, kLocalTime, 15},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.word);
+    Run(c.word, [&](CSetupDlg& dialog) {
+      for (int id = kCom1; id <= kCom4; ++id)
+        EXPECT_EQ(m_windows.Check(id), id == c.port ? 1 : 0) << id;
+      EXPECT_EQ(m_windows.Check(kNtsc), c.standard == kNtsc ? 1 : 0);
+      EXPECT_EQ(m_windows.Check(kPal), c.standard == kPal ? 1 : 0);
+      EXPECT_EQ(m_windows.Check(kLocalTime), c.time == kLocalTime ? 1 : 0);
+      EXPECT_EQ(m_windows.Check(kSystemTime), c.time == kSystemTime ? 1 : 0);
+      EXPECT_EQ(dialog.m_clock.m_comPort, c.comPort);
+      EXPECT_EQ(Text(kStatusBox), "Serial Port Closed");
+      EXPECT_EQ(Text(kTimeCodeBox), "Not Testing");
+      EXPECT_EQ(m_windows.Check(kTestRun), 0);
+      EXPECT_EQ(m_windows.Check(kBeepOnSet), 0);
+      EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
+      EXPECT_FALSE(m_windows.Enabled(kSetPcClock));
+      EXPECT_FALSE(m_windows.Click(kSetPcClock));
+      EXPECT_EQ(m_windows.Current().initResult, 1);
+      m_windows.Click(setup::kIdOk);
+    });
+    EXPECT_EQ(m_box.m_opens, 0);
+  }
+}
+
+TEST_F(SetupDialogTest, AppendsTheAboutEntryAndSetsTheIcons) {
+  Run([&](CSetupDlg& dialog) {
+    FakeDialog& window = m_windows.Current();
+    EXPECT_EQ(window.systemMenu,
+              (std::vector<std::string>{"-", "16:&About Moravel..."}));
+    void* appIcon = FakeWindowSystem::IconOf(setup::kAppIconId);
+    EXPECT_EQ(dialog.m_appIcon, appIcon);
+    EXPECT_EQ(window.bigIcon, appIcon);
+    EXPECT_EQ(window.smallIcon, appIcon);
+    EXPECT_EQ(m_windows.QueryDragIcon(), reinterpret_cast<intptr_t>(appIcon));
+  });
+}
+
+TEST_F(SetupDialogTest, NoAboutEntryWithoutTextOrSystemMenu) {
+  m_windows.m_aboutString = "";
+  Run([&](CSetupDlg&) { EXPECT_TRUE(m_windows.Current().systemMenu.empty()); });
+  m_windows.m_aboutString = "&About Moravel...";
+  m_windows.m_hasSystemMenu = false;
+  Run([&](CSetupDlg&) { EXPECT_TRUE(m_windows.Current().systemMenu.empty()); });
+}
+
+// ---- starting and stopping a test ----
+
+TEST_F(SetupDialogTest, StartWithAnsweringBoxRunsTheTest) {
+  Run(0x02000000, [&](CSetupDlg& dialog) {
+    Start();
+    EXPECT_EQ(m_box.m_lastName, "COM2");
+    EXPECT_TRUE(m_box.m_isOpen);
+    EXPECT_EQ(dialog.m_clock.m_linkReady, 1);
+    EXPECT_EQ(dialog.m_running, 1);
+    EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
+    EXPECT_EQ(Text(kTimeCodeBox), "Initializing");
+    EXPECT_TRUE(m_windows.Enabled(kSetPcClock));
+    EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
+    EXPECT_EQ(m_windows.Check(kTestRun), 1);
+    ASSERT_TRUE(m_windows.TimerArmed());
+    EXPECT_EQ(m_windows.Current().timers[1], 150u);
+    EXPECT_TRUE(m_windows.m_messageBoxes.empty());
+  });
+  // The engine sleeps 50 ms before it opens the port.
+  ASSERT_FALSE(m_clock.EventsOf(fake::ClockCall::kSleep).empty());
+  EXPECT_EQ(m_clock.EventsOf(fake::ClockCall::kSleep)[0].sleepMs, 50u);
+}
+
+TEST_F(SetupDialogTest, FailedStartsShowTheLowerLayersBoxesThenTheError) {
+  struct Case {
+    const char* name;
+    bool failOpen;
+    std::vector<std::string> captions;
+  };
+  const Case cases[] = {
+      {"silent box", false, {"Communications Error"}},
+      {"port held by another program", true, {"", "Communications Error"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_windows.m_messageBoxes.clear();
+    m_box.m_failOpen = c.failOpen;
+    m_box.m_answerHello = false;
+    std::string statusDuringBoxes;
+    m_windows.m_onMessageBox = [&](const fakes::FakeMessageBox&) {
+      statusDuringBoxes = Text(kStatusBox);
+    };
+    Run([&](CSetupDlg& dialog) {
+      Start();
+      EXPECT_EQ(Text(kStatusBox), "Initialization Error! Check Settings");
+      EXPECT_EQ(Text(kTimeCodeBox), "Initializing");
+      EXPECT_EQ(m_windows.Check(kTestRun), 0);
+      EXPECT_TRUE(m_windows.Enabled(kSetPcClock));
+      EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
+      EXPECT_FALSE(m_windows.TimerArmed());
+      EXPECT_EQ(dialog.m_running, 0);
+      EXPECT_FALSE(m_box.m_isOpen);
+      // Set PC Clock can be checked but nothing uses it until a start.
+      EXPECT_TRUE(m_windows.Click(kSetPcClock));
+      EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 1);
+    });
+    // The boxes come first, while the status still reads as before.
+    EXPECT_EQ(statusDuringBoxes, "Serial Port Closed");
+    ASSERT_EQ(m_windows.m_messageBoxes.size(), c.captions.size());
+    for (std::size_t i = 0; i < c.captions.size(); ++i) {
+      const fakes::FakeMessageBox& box = m_windows.m_messageBoxes[i];
+      EXPECT_EQ(box.caption, c.captions[i]);
+      EXPECT_EQ(box.owner, nullptr);
+    }
+    const fakes::FakeMessageBox& last = m_windows.m_messageBoxes.back();
+    EXPECT_EQ(last.text,
+              "Serial port not opened or serial time code device \nis missing "
+              "or malfunctioning at selected settings.");
+    EXPECT_EQ(last.style, setup::kBoxIconError);
+    if (c.failOpen) {
+      EXPECT_EQ(m_windows.m_messageBoxes[0].text, "Error opening COM port");
+      EXPECT_EQ(m_windows.m_messageBoxes[0].style, setup::kBoxOk);
+    }
+  }
+}
+
+TEST_F(SetupDialogTest, AStartAfterAFailedStartWorks) {
+  Run([&](CSetupDlg& dialog) {
+    m_box.m_answerHello = false;
+    Start();
+    m_box.m_answerHello = true;
+    Start();
+    EXPECT_EQ(dialog.m_running, 1);
+    EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
+  });
+}
+
+TEST_F(SetupDialogTest, StopClosesThePortAndKeepsTheLastTimeCode) {
+  Run([&](CSetupDlg& dialog) {
+    Start();
+    Ticks(3);
+    std::string lastCode = Text(kTimeCodeBox);
+    ASSERT_TRUE(LooksLikeTimeCode(lastCode)) << lastCode;
+    ASSERT_TRUE(m_windows.Click(kSetPcClock));
+    ASSERT_TRUE(m_windows.Click(kTestRun));
+    EXPECT_FALSE(m_box.m_isOpen);
+    EXPECT_EQ(m_box.m_closes, 1);
+    EXPECT_EQ(Text(kStatusBox), "Serial Port Closed");
+    EXPECT_EQ(Text(kTimeCodeBox), lastCode);
+    EXPECT_FALSE(m_windows.TimerArmed());
+    EXPECT_FALSE(m_windows.Enabled(kSetPcClock));
+    EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
+    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
+    EXPECT_EQ(dialog.m_running, 0);
+  });
+}
+
+// ---- ticks ----
+
+TEST_F(SetupDialogTest, TicksShowTheTimeCodeOrNoTimeCode) {
+  Run([&](CSetupDlg&) {
+    Start();
+    // Right after the connect the engine's history is empty, so the first
+    // check cannot find a running code.
+    Ticks(1);
+    EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
+    Ticks(1);
+    std::string code = Text(kTimeCodeBox);
+    EXPECT_TRUE(LooksLikeTimeCode(code)) << code;
+    EXPECT_EQ(code.substr(0, 6), "12:00:");
+    m_box.m_frozen = true;
+    Ticks(2);
+    EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
+    m_box.m_frozen = false;
+    for (int i = 0; i < 3; ++i) m_box.Script(fake::BoxReply::kSilent);
+    Ticks(1);
+    EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
+  });
+}
+
+TEST_F(SetupDialogTest, EachTickRearmsTheTimer) {
+  Run([&](CSetupDlg&) {
+    Start();
+    int starts = m_windows.Current().timerStarts;
+    Ticks(5);
+    EXPECT_EQ(m_windows.Current().timerStarts, starts + 5);
+    EXPECT_EQ(m_windows.Current().timers[1], 150u);
+  });
+}
+
+TEST_F(SetupDialogTest, StatusIsRefreshedOnEvery21stTick) {
+  Run([&](CSetupDlg& dialog) {
+    Start();
+    for (int tick = 1; tick <= 20; ++tick) {
+      Ticks(1);
+      ASSERT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found") << tick;
+    }
+    Ticks(1);
+    EXPECT_EQ(Text(kStatusBox), "BOX connected and responding.");
+    EXPECT_EQ(dialog.m_tickCount, 0);
+    // A box that stops answering shows at the next refresh; the test goes on.
+    for (int i = 0; i < 30; ++i) m_box.Script(fake::BoxReply::kSilent);
+    Ticks(20);
+    EXPECT_EQ(Text(kStatusBox), "BOX connected and responding.");
+    Ticks(1);
+    EXPECT_EQ(Text(kStatusBox), "BOX NOT responding! LED ON? Cables?");
+    EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
+    EXPECT_TRUE(m_windows.TimerArmed());
+  });
+}
+
+TEST_F(SetupDialogTest, TickCountSurvivesAStopAndAStart) {
+  Run([&](CSetupDlg& dialog) {
+    Start();
+    Ticks(15);
+    ASSERT_TRUE(m_windows.Click(kTestRun));
+    EXPECT_EQ(dialog.m_tickCount, 15);
+    Start();
+    Ticks(5);
+    EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
+    Ticks(1);
+    EXPECT_EQ(Text(kStatusBox), "BOX connected and responding.");
+  });
+}
+
+// ---- radio buttons ----
+
+TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnce) {
+  struct Case {
+    int id;
+    std::int32_t CTimeCodeClock::*field;
+    std::int32_t value;
+  };
+  const Case cases[] = {
+      {kSystemTime, &CTimeCodeClock::m_useSystemTime, 1},
+      {kLocalTime, &CTimeCodeClock::m_useSystemTime, 0},
+      {kLocalTime, &CTimeCodeClock::m_useSystemTime, 0},  // already checked
+      {kPal, &CTimeCodeClock::m_isPal, 1},
+      {kNtsc, &CTimeCodeClock::m_isPal, 0},
+      {kCom4, &CTimeCodeClock::m_comPort, 4},
+      {kCom3, &CTimeCodeClock::m_comPort, 3},
+      {kCom2, &CTimeCodeClock::m_comPort, 2},
+      {kCom1, &CTimeCodeClock::m_comPort, 1},
+  };
+  for (bool testing : {false, true}) {
+    SCOPED_TRACE(testing ? "during a test" : "outside a test");
+    Run(0x07000000 | kPalBit | kSystemTimeBit, [&](CSetupDlg& dialog) {
+      if (testing) Start();
+      for (const Case& c : cases) {
+        dialog.m_clock.*c.field = 99;
+        ASSERT_TRUE(m_windows.Click(c.id));
+        EXPECT_EQ(dialog.m_clock.*c.field, c.value) << c.id;
+        EXPECT_EQ(m_windows.Check(c.id), 1);
+      }
+      EXPECT_EQ(dialog.m_running, testing ? 1 : 0);
+    });
+  }
+  EXPECT_EQ(StoredSettingsWord(), 0x07000000 | kPalBit | kSystemTimeBit)
+      << "nothing is saved without SAVE";
+}
+
+TEST_F(SetupDialogTest, ANewPortTakesEffectAtTheNextStart) {
+  Run([&](CSetupDlg&) {
+    Start();
+    ASSERT_TRUE(m_windows.Click(kCom3));
+    Ticks(2);
+    EXPECT_EQ(m_box.m_opens, 1);
+    EXPECT_EQ(m_box.m_lastName, "COM1");
+    ASSERT_TRUE(m_windows.Click(kTestRun));
+    Start();
+    EXPECT_EQ(m_box.m_lastName, "COM3");
+  });
+}
+
+TEST_F(SetupDialogTest, AStoredPortOf7ShowsCom1OpensCom1AndSavesBack7) {
+  const std::uint32_t word = 0x07000000 | 0x00ABCDEF;
+  Run(word, [&](CSetupDlg& dialog) {
+    EXPECT_EQ(m_windows.Check(kCom1), 1);
+    EXPECT_EQ(dialog.m_clock.m_comPort, 7);
+    Start();
+    EXPECT_EQ(m_box.m_lastName, "COM1");
+    EXPECT_EQ(dialog.m_clock.m_comPort, 7);
+    ASSERT_TRUE(m_windows.Click(kSave));
+  });
+  EXPECT_EQ(StoredSettingsWord() & kPortBits, 0x07000000u);
+  EXPECT_EQ(StoredSettingsWord(), word);
+}
+
+TEST_F(SetupDialogTest, SaveWritesTheChosenSettings) {
+  Run([&](CSetupDlg&) {
+    m_windows.Click(kCom4);
+    m_windows.Click(kPal);
+    m_windows.Click(kSystemTime);
+    m_windows.Click(kSave);
+  });
+  EXPECT_EQ(StoredSettingsWord(), 0x04000000 | kPalBit | kSystemTimeBit);
+}
+
+// ---- Set PC Clock and the beep box ----
+
+TEST_F(SetupDialogTest, SetPcClockIsClearedByEveryStartAndStop) {
+  Run([&](CSetupDlg& dialog) {
+    Start();
+    ASSERT_TRUE(m_windows.Click(kSetPcClock));
+    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 1);
+    ASSERT_TRUE(m_windows.Click(kSetPcClock));
+    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
+    ASSERT_TRUE(m_windows.Click(kSetPcClock));
+    ASSERT_TRUE(m_windows.Click(kTestRun));  // stop
+    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
+    dialog.m_clock.m_setClockEnabled = 1;
+    Start();
+    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
+    EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
+  });
+}
+
+// The engine's setting query must find the code moved on since the check of
+// the same poll, which depends on where in a frame the poll falls; so a set
+// may take a few rounds of six misses.
+constexpr int kTicksForASet = 200;
+
+TEST_F(SetupDialogTest, TheClockIsSetOnlyWhenSetPcClockIsChecked) {
+  m_box.m_offsetMs = 5000;  // the PC clock is five seconds behind the box
+  Run([&](CSetupDlg&) {
+    Start();
+    Ticks(kTicksForASet);
+    EXPECT_EQ(m_clock.SetsTaken(), 0);
+    ASSERT_TRUE(m_windows.Click(kSetPcClock));
+    TicksUntilASet();
+    EXPECT_EQ(m_clock.SetsTaken(), 1);
+    EXPECT_EQ(m_clock.EventsOf(fake::ClockCall::kSetLocal).size(), 1u);
+    Ticks(20);
+    EXPECT_EQ(m_clock.SetsTaken(), 1) << "in step after the set";
+  });
+}
+
+TEST_F(SetupDialogTest, TheBeepBoxBeepsWhenCheckedAndOnEachClockSet) {
+  m_box.m_offsetMs = 5000;
+  Run([&](CSetupDlg& dialog) {
+    ASSERT_TRUE(m_windows.Click(kBeepOnSet));
+    EXPECT_EQ(m_windows.m_beeps, std::vector<std::uint32_t>{0xFFFFFFFF});
+    EXPECT_EQ(dialog.m_beepOnSet, 1);
+    ASSERT_TRUE(m_windows.Click(kBeepOnSet));
+    EXPECT_EQ(m_windows.m_beeps.size(), 1u) << "unchecking never beeps";
+    EXPECT_EQ(dialog.m_beepOnSet, 0);
+
+    // Without the beep box a clock set is silent.
+    Start();
+    ASSERT_TRUE(m_windows.Click(kSetPcClock));
+    TicksUntilASet();
+    EXPECT_EQ(m_windows.m_beeps.size(), 1u);
+
+    // With it, the tick of each set beeps once, and no other tick does; the
+    // choice survives a stop and a start.
+    ASSERT_TRUE(m_windows.Click(kBeepOnSet));
+    ASSERT_TRUE(m_windows.Click(kTestRun));
+    Start();
+    EXPECT_EQ(dialog.m_beepOnSet, 1);
+    EXPECT_EQ(m_windows.Check(kBeepOnSet), 1);
+    ASSERT_TRUE(m_windows.Click(kSetPcClock));
+    for (int round = 0; round < 2; ++round) {
+      m_windows.m_beeps.clear();
+      m_clock.JumpPcClock(-5000);
+      TicksUntilASet();
+      EXPECT_EQ(m_windows.m_beeps, std::vector<std::uint32_t>{0xFFFFFFFF});
+    }
+    EXPECT_EQ(m_clock.SetsTaken(), 3);
+  });
+}
+
+void SetupDialogTest::TicksUntilASet() {
+  const int setsBefore = m_clock.SetsTaken();
+  for (int i = 0; i < kTicksForASet && m_clock.SetsTaken() == setsBefore; ++i) {
+    const std::size_t beeps = m_windows.m_beeps.size();
+    Ticks(1);
+    if (m_clock.SetsTaken() == setsBefore) {
+      ASSERT_EQ(m_windows.m_beeps.size(), beeps) << "a beep without a set";
+    }
+  }
+  ASSERT_EQ(m_clock.SetsTaken(), setsBefore + 1);
+}
+
+// ---- ending the program and the About box ----
+
+TEST_F(SetupDialogTest, EndingDuringATestClosesThePortOnlyWithTheDialog) {
+  struct Case {
+    int command;
+    std::intptr_t result;
+  };
+  for (const Case& c : {Case{setup::kIdOk, 1}, Case{setup::kIdCancel, 2}}) {
+    SCOPED_TRACE(c.command);
+    m_box.m_closes = 0;
+    StoreSettingsWord(0);
+    std::size_t textsBefore = 0;
+    {
+      CSetupDlg dialog(nullptr);
+      m_windows.OnModal(setup::kSetupDialogId, [&](FakeDialog&) {
+        Start();
+        Ticks(2);
+        textsBefore = m_windows.m_textLog.size();
+        m_windows.Command(c.command);
+        EXPECT_FALSE(m_windows.Tick()) << "the window's timer ends with it";
+      });
+      EXPECT_EQ(dialog.DoModal(), c.result);
+      EXPECT_TRUE(m_box.m_isOpen) << "the dialog does not stop the test";
+      EXPECT_EQ(m_windows.m_textLog.size(), textsBefore);
+    }
+    EXPECT_FALSE(m_box.m_isOpen);
+    EXPECT_EQ(m_box.m_closes, 1);
+    EXPECT_TRUE(m_windows.m_messageBoxes.empty());
+  }
+}
+
+TEST_F(SetupDialogTest, HelpAndTheAboutEntryOpenTheAboutBox) {
+  Run([&](CSetupDlg&) {
+    Start();
+    ASSERT_TRUE(m_windows.Click(kHelp));
+    EXPECT_TRUE(m_windows.SysCommand(0x10));
+    EXPECT_TRUE(m_windows.SysCommand(0x13));  // low-order bits added
+    // Other system commands go to the default processing.
+    EXPECT_FALSE(m_windows.SysCommand(0xF060));
+    EXPECT_FALSE(m_windows.SysCommand(0x20));
+    EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
+    EXPECT_TRUE(m_windows.TimerArmed());
+  });
+  EXPECT_EQ(m_windows.m_modalRuns, (std::vector<int>{102, 100, 100, 100}));
+  EXPECT_EQ(m_windows.m_modalResults[0], 1);  // the About boxes, closed by OK
+}
+
+TEST_F(SetupDialogTest, ATestKeepsTickingWhileTheAboutBoxIsOpen) {
+  Run([&](CSetupDlg& dialog) {
+    Start();
+    FakeDialog& main = m_windows.Current();
+    m_windows.OnModal(setup::kAboutHelpDialogId, [&](FakeDialog&) {
+      // The About box's loop delivers the main dialog's timer messages.
+      std::intptr_t ignored;
+      for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(main.timers.count(1), 1u);
+        m_clock.Advance(setup::kPollIntervalMs);
+        main.events->Dispatch(setup::kMsgTimer, 1, 0, &ignored);
+      }
+      m_windows.Command(setup::kIdCancel);
+    });
+    ASSERT_TRUE(m_windows.Click(kHelp));
+    EXPECT_EQ(dialog.m_tickCount, 3);
+    EXPECT_TRUE(LooksLikeTimeCode(Text(kTimeCodeBox)));
+  });
+}
+
+TEST_F(SetupDialogTest, MinimizedPaintingCentresTheIcon) {
+  struct Case {
+    int width, height, x, y;
+  };
+  // Signed division that truncates toward zero.
+  const Case cases[] = {
+      {100, 60, 34, 14}, {33, 33, 1, 1}, {20, 10, -5, -10}, {0, 0, -15, -15}};
+  m_windows.m_minimized = true;
+  Run([&](CSetupDlg&) {
+    for (const Case& c : cases) {
+      m_windows.m_paintCalls.clear();
+      m_windows.m_clientSize = {c.width, c.height};
+      EXPECT_TRUE(m_windows.Paint());
+      ASSERT_EQ(m_windows.m_paintCalls.size(), 4u);
+      EXPECT_EQ(m_windows.m_paintCalls[1].what, "erase");
+      EXPECT_EQ(m_windows.m_paintCalls[2].what, "draw");
+      EXPECT_EQ(m_windows.m_paintCalls[2].x, c.x) << c.width;
+      EXPECT_EQ(m_windows.m_paintCalls[2].y, c.y) << c.height;
+      EXPECT_EQ(m_windows.m_paintCalls[2].icon,
+                FakeWindowSystem::IconOf(setup::kAppIconId));
+    }
+    m_windows.m_minimized = false;
+    m_windows.m_paintCalls.clear();
+    EXPECT_FALSE(m_windows.Paint()) << "default painting when not minimized";
+    EXPECT_TRUE(m_windows.m_paintCalls.empty());
+  });
+}
+
+}  // namespace
