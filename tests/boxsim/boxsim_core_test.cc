@@ -25,7 +25,7 @@ struct TimeCodeCase {
   PackedTimeCode code;
 };
 
-TEST(BoxTimeCode, MatchesThePcSideInEachMode) {
+TEST(BoxsimTimeCode, MatchesThePcSideInEachMode) {
   const TimeCodeCase cases[] = {
       {{12, 34, 56, 789}, Mode::kPal, 0x12345619},
       {{12, 34, 56, 789}, Mode::kNtsc, 0x12345623},
@@ -56,7 +56,7 @@ TEST(BoxTimeCode, MatchesThePcSideInEachMode) {
 // clock in step must then read within tolerance, and a PC clock set from the
 // code must land within two frames (and rounding) of the box's time, at every
 // second of the ten-minute drop-frame cycle.
-TEST(BoxTimeCode, ReadsInStepOnThePcSide) {
+TEST(BoxsimTimeCode, ReadsInStepOnThePcSide) {
   for (Mode mode : {Mode::kPal, Mode::kNtsc, Mode::kNtscDropFrame}) {
     const int isPal = mode == Mode::kPal ? 1 : 0;
     for (int minute = 0; minute < 10; ++minute) {
@@ -91,13 +91,13 @@ TEST(BoxTimeCode, ReadsInStepOnThePcSide) {
   }
 }
 
-TEST(TimeCodeReply, IsSevenBytesWithHeader74AndTheSum) {
+TEST(BoxsimReply, IsSevenBytesWithHeader74AndTheSum) {
   EXPECT_EQ(BuildTimeCodeReply(0x22123015, 0x0C), Hex("74 0C 15 30 12 22 F9"));
   EXPECT_EQ(BuildTimeCodeReply(0x23595964, 0x00), Hex("74 00 64 59 59 23 AD"));
   EXPECT_EQ(TimeCodeText(0x22123055), "22:12:30:15");
 }
 
-TEST(ShiftTimeOfDay, WrapsAroundMidnightBothWays) {
+TEST(BoxsimTimeOfDay, WrapsAroundMidnightBothWays) {
   struct Case {
     TimeOfDay time;
     std::int64_t offsetMs;
@@ -139,7 +139,7 @@ struct ParserCase {
   const char* flushed;              // events from a Flush afterwards
 };
 
-TEST(RequestParser, SplitsTheStreamIntoFrames) {
+TEST(BoxsimRequestParser, SplitsTheStreamIntoFrames) {
   const ParserCase cases[] = {
       {"hello", {"20 01 21"}, "20 01 21", ""},
       {"query", {"61 0C 03 70"}, "61 0C 03 70", ""},
@@ -183,7 +183,7 @@ TEST(RequestParser, SplitsTheStreamIntoFrames) {
   }
 }
 
-TEST(RequestParser, RecognisesTheTwoRequests) {
+TEST(BoxsimRequestParser, RecognisesTheTwoRequests) {
   EXPECT_EQ(ClassifyRequest(Hex("20 01 21")), RequestKind::kHello);
   EXPECT_EQ(ClassifyRequest(Hex("61 0C 03 70")), RequestKind::kQuery);
   EXPECT_EQ(ClassifyRequest(Hex("20 02 22")), RequestKind::kUnknown);
@@ -192,7 +192,7 @@ TEST(RequestParser, RecognisesTheTwoRequests) {
 
 // ---- Commands -------------------------------------------------------------
 
-TEST(ParseCommand, AcceptsEveryCommandForm) {
+TEST(BoxsimCommand, AcceptsEveryCommandForm) {
   struct Case {
     const char* line;
     CommandKind kind;
@@ -231,7 +231,7 @@ TEST(ParseCommand, AcceptsEveryCommandForm) {
   EXPECT_EQ(command.mode, Mode::kNtscDropFrame);
 }
 
-TEST(ParseCommand, RefusesMalformedLinesWithAReason) {
+TEST(BoxsimCommand, RefusesMalformedLinesWithAReason) {
   const char* lines[] = {
       "",
       "bogus",
@@ -265,7 +265,7 @@ TEST(ParseCommand, RefusesMalformedLinesWithAReason) {
   }
 }
 
-TEST(ParseSchedule, ReadsTimesInSecondsAndTheirCommands) {
+TEST(BoxsimSchedule, ReadsTimesInSecondsAndTheirCommands) {
   std::vector<ScheduledCommand> schedule;
   std::string error;
   ASSERT_TRUE(ParseSchedule("10:offset +5000; 20:silence on;;2.5:silence off",
@@ -284,7 +284,7 @@ TEST(ParseSchedule, ReadsTimesInSecondsAndTheirCommands) {
   }
 }
 
-TEST(ParseScriptLine, SkipsCommentsAndBlankLines) {
+TEST(BoxsimScript, SkipsCommentsAndBlankLines) {
   std::vector<ScheduledCommand> schedule;
   std::string error;
   EXPECT_TRUE(ParseScriptLine("# a comment", &schedule, &error));
@@ -306,7 +306,7 @@ struct Step {
   const char* tx;     // expected answer ("" = none); ignored for commands
 };
 
-class SimulatedBoxTest : public testing::Test {
+class BoxsimFaults : public testing::Test {
  protected:
   void Run(const std::vector<Step>& steps, BoxOptions options = {}) {
     std::uint8_t counter = 0xA0;
@@ -331,14 +331,14 @@ class SimulatedBoxTest : public testing::Test {
   TimeOfDay now = {22, 12, 30, 600};
 };
 
-TEST_F(SimulatedBoxTest, AnswersTheTwoExchangesAndNothingElse) {
+TEST_F(BoxsimFaults, AnswersTheTwoExchangesAndNothingElse) {
   Run({{"20 01 21", "10 01 11"},
        {"61 0C 03 70", "74 0C 15 31 12 22 FA"},
        {"30 05 35", ""},
        {"20 02 22", ""}});
 }
 
-TEST_F(SimulatedBoxTest, SilenceFreezeAndChecksumFaultsLastUntilUndone) {
+TEST_F(BoxsimFaults, SilenceFreezeAndChecksumFaultsLastUntilUndone) {
   Run({{"> silence on", ""},
        {"20 01 21", ""},
        {"61 0C 03 70", ""},
@@ -356,7 +356,7 @@ TEST_F(SimulatedBoxTest, SilenceFreezeAndChecksumFaultsLastUntilUndone) {
        {"20 01 21", "10 01 11"}});
 }
 
-TEST_F(SimulatedBoxTest, OneShotFaultsHitOnlyTheNextAnswer) {
+TEST_F(BoxsimFaults, OneShotFaultsHitOnlyTheNextAnswer) {
   Run({{"> garbage 4", ""},
        {"61 0C 03 70", "A0 A1 A2 A3"},
        {"20 01 21", "10 01 11"},
@@ -373,7 +373,7 @@ TEST_F(SimulatedBoxTest, OneShotFaultsHitOnlyTheNextAnswer) {
        {"30 05 35", "A4"}});
 }
 
-TEST_F(SimulatedBoxTest, OffsetJumpsAndModeChangesShowInTheCode) {
+TEST_F(BoxsimFaults, OffsetJumpsAndModeChangesShowInTheCode) {
   Run({{"> offset +5000", ""},
        {"61 0C 03 70", "74 0C 15 35 12 22 FE"},
        {"> offset -65000", ""},
@@ -385,7 +385,7 @@ TEST_F(SimulatedBoxTest, OffsetJumpsAndModeChangesShowInTheCode) {
        {"61 0C 03 70", "74 0C 18 33 12 22 FF"}});
 }
 
-TEST_F(SimulatedBoxTest, StartsWithTheGivenOffsetAcrossMidnight) {
+TEST_F(BoxsimFaults, StartsWithTheGivenOffsetAcrossMidnight) {
   now = {23, 59, 59, 0};
   BoxOptions options;
   options.offsetMs = 2000;
