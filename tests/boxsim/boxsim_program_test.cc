@@ -383,6 +383,25 @@ TEST_F(BoxsimProgram, EndOfInputEndsOnlyWhenAskedTo) {
   EXPECT_EQ(quitting.WaitExit(5000), 0);
 }
 
+TEST_F(BoxsimProgram, ServesAGivenDeviceAndLogsOnlyCommandsWhenQuiet) {
+  // The test's own pseudo-terminal stands in for a serial device; its master
+  // is the PC's end.
+  const int pc = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(pc, 0);
+  ASSERT_EQ(grantpt(pc), 0);
+  ASSERT_EQ(unlockpt(pc), 0);
+  const std::string device = ptsname(pc);
+  EXPECT_EQ(StartBox({"--device", device, "--quiet"}), device);
+  EXPECT_EQ(Exchange(pc, kHello, 3).bytes, kHelloReply);
+  box_.Send("hangup");
+  EXPECT_EQ(box_.WaitExit(5000), 0);
+  close(pc);
+
+  const std::string log = Log();
+  EXPECT_NE(log.find("cmd hangup [stdin]"), std::string::npos) << log;
+  EXPECT_EQ(log.find(" rx "), std::string::npos) << log;
+}
+
 TEST_F(BoxsimProgram, HelpAndBadArguments) {
   BoxsimProcess help;
   help.Start({"--help"});
