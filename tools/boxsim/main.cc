@@ -226,14 +226,14 @@ TimeOfDay ToTimeOfDay(const WallTime& wall) {
           std::min(wall.fields.tm_sec, 59), wall.millisecond};
 }
 
-class Log {
+class Logger {
  public:
-  Log(FILE* out, bool quiet) : out_(out), quiet_(quiet) {}
+  Logger(FILE* out, bool quiet) : out_(out), quiet_(quiet) {}
 
-  void Event(const std::string& text) {
+  void LogEvent(const std::string& text) {
     if (!quiet_) Write(text);
   }
-  void Command(const std::string& text) { Write("cmd " + text); }
+  void LogCommand(const std::string& text) { Write("cmd " + text); }
 
  private:
   void Write(const std::string& text) {
@@ -278,7 +278,7 @@ constexpr std::int64_t kPartialFrameTimeoutNs = 20 * 1000000LL;
 
 class Simulator {
  public:
-  Simulator(const Options& options, SerialLine* line, Log* log)
+  Simulator(const Options& options, SerialLine* line, Logger* log)
       : options_(options),
         line_(line),
         log_(log),
@@ -295,14 +295,14 @@ class Simulator {
   void ReadLine(std::int64_t nowNs);
   void HandleEvents(const std::vector<RequestParser::Event>& events,
                     std::int64_t nowNs);
-  void Answer(const Bytes& request, std::int64_t receivedNs);
+  void Reply(const Bytes& request, std::int64_t receivedNs);
   void ReadStdin();
   void RunDueSchedule(std::int64_t nowNs);
   void Execute(const std::string& text, const char* source);
 
   const Options& options_;
   SerialLine* line_;
-  Log* log_;
+  Logger* log_;
   std::mt19937 random_;
   SimulatedBox box_;
   RequestParser parser_;
@@ -327,7 +327,7 @@ int Simulator::Run(const sigset_t& waitMask) {
     const int ready =
         ppoll(fds, count, timeoutMs < 0 ? nullptr : &timeout, &waitMask);
     if (ready < 0 && errno != EINTR) {
-      log_->Event(std::string("poll failed: ") + strerror(errno));
+      log_->LogEvent(std::string("poll failed: ") + strerror(errno));
       return 1;
     }
     if (ready <= 0) {
@@ -341,7 +341,7 @@ int Simulator::Run(const sigset_t& waitMask) {
       ReadStdin();
   }
   if (g_stopSignal != 0)
-    log_->Event(std::string("stop on signal ") + strsignal(g_stopSignal));
+    log_->LogEvent(std::string("stop on signal ") + strsignal(g_stopSignal));
   return 0;
 }
 
@@ -372,8 +372,8 @@ void Simulator::ReadLine(std::int64_t nowNs) {
   // Nobody has the other side open (a device whose peer went away): look
   // again shortly instead of spinning on the hang-up.
   if (!lineHungUp_)
-    log_->Event("line hung up: " +
-                std::string(count == 0 ? "end of input" : strerror(errno)));
+    log_->LogEvent("line hung up: " +
+                   std::string(count == 0 ? "end of input" : strerror(errno)));
   lineHungUp_ = true;
   struct timespec pause = {0, 10 * 1000000L};
   nanosleep(&pause, nullptr);
@@ -383,22 +383,22 @@ void Simulator::HandleEvents(const std::vector<RequestParser::Event>& events,
                              std::int64_t nowNs) {
   for (const RequestParser::Event& event : events) {
     if (event.complete)
-      Answer(event.bytes, nowNs);
+      Reply(event.bytes, nowNs);
     else
-      log_->Event("rx " + HexBytes(event.bytes) + " tx - (not a frame)");
+      log_->LogEvent("rx " + HexBytes(event.bytes) + " tx - (not a frame)");
   }
 }
 
-void Simulator::Answer(const Bytes& request, std::int64_t receivedNs) {
-  const boxsim::Answer answer =
+void Simulator::Reply(const Bytes& request, std::int64_t receivedNs) {
+  const Answer answer =
       box_.Respond(request, ToTimeOfDay(ReadWallTime(options_.utc)));
   std::string note = answer.note;
   if (!answer.tx.empty() &&
       !line_->WritePaced(answer.tx.data(), answer.tx.size(), receivedNs,
                          options_.turnaroundMs * 1000000))
     note += std::string(", write failed: ") + strerror(errno);
-  log_->Event("rx " + HexBytes(request) + " tx " + HexBytes(answer.tx) + " (" +
-              note + ")");
+  log_->LogEvent("rx " + HexBytes(request) + " tx " + HexBytes(answer.tx) +
+                 " (" + note + ")");
 }
 
 void Simulator::ReadStdin() {
@@ -410,7 +410,7 @@ void Simulator::ReadStdin() {
     if (!stdinBuffer_.empty()) Execute(stdinBuffer_, "stdin");
     stdinBuffer_.clear();
     if (options_.stdinQuit) {
-      log_->Command("quit (end of standard input)");
+      log_->LogCommand("quit (end of standard input)");
       stopped_ = true;
     }
     return;
@@ -438,10 +438,10 @@ void Simulator::Execute(const std::string& text, const char* source) {
   Command command;
   std::string error;
   if (!ParseCommand(text, &command, &error)) {
-    log_->Command("error: \"" + text + "\": " + error + " [" + source + "]");
+    log_->LogCommand("error: \"" + text + "\": " + error + " [" + source + "]");
     return;
   }
-  log_->Command(box_.Apply(command) + " [" + source + "]");
+  log_->LogCommand(box_.Apply(command) + " [" + source + "]");
   if (command.kind == CommandKind::kHangup) {
     line_->Close();
     stopped_ = true;
@@ -484,12 +484,12 @@ int Main(int argc, char** argv) {
   }
   printf("boxsim: ready on %s\n", line.name().c_str());
   fflush(stdout);
-  Log log(logOut, options.quiet);
-  log.Event(std::string("start on ") + line.name() + ", mode " +
-            ModeName(options.box.mode) + ", " +
-            (options.utc ? "utc" : "local time") + ", offset " +
-            std::to_string(options.box.offsetMs) + " ms, turnaround " +
-            std::to_string(options.turnaroundMs) + " ms");
+  Logger log(logOut, options.quiet);
+  log.LogEvent(std::string("start on ") + line.name() + ", mode " +
+               ModeName(options.box.mode) + ", " +
+               (options.utc ? "utc" : "local time") + ", offset " +
+               std::to_string(options.box.offsetMs) + " ms, turnaround " +
+               std::to_string(options.turnaroundMs) + " ms");
   Simulator simulator(options, &line, &log);
   const int status = simulator.Run(waitMask);
   line.Close();
