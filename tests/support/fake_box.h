@@ -18,13 +18,14 @@
 namespace fake {
 
 enum class BoxReply {
-  kLive,     // the code of the moment
-  kSilent,   // nothing at all
-  kGarbage,  // bytes that no frame check accepts
-  kShort3,   // a valid 3-byte frame 10 01 11
-  kShort5,   // a valid 5-byte frame that stops before the minutes
-  kRepeat,   // the previous reply again
-  kBytes,    // the four time code bytes given (frames, s, min, h)
+  kLive,      // the code of the moment
+  kSilent,    // nothing at all
+  kGarbage,   // bytes that no frame check accepts
+  kShort3,    // a valid 3-byte frame 10 01 11
+  kShort5,    // a valid 5-byte frame that stops before the minutes
+  kRepeat,    // the previous reply again
+  kStepBack,  // the code of a moment ago, as a box that stutters back
+  kBytes,     // the four time code bytes given (frames, s, min, h)
 };
 
 struct ScriptedReply {
@@ -51,6 +52,9 @@ class FakeBox : public platform::SerialBackend {
   std::int64_t m_offsetMs = 0;
   // A frozen box answers with the same code until it is thawed.
   bool m_frozen = false;
+  std::int64_t m_stepBackMs = 200;
+  // What the latest query was answered with.
+  BoxReply m_lastKind = BoxReply::kLive;
 
   // Connection faults.
   bool m_failOpen = false;
@@ -194,6 +198,7 @@ class FakeBox : public platform::SerialBackend {
       reply = m_script.front();
       m_script.pop_front();
     }
+    m_lastKind = reply.kind;
     switch (reply.kind) {
       case BoxReply::kLive:
         if (!m_frozen) m_frozenCode = Flagged(LiveCode());
@@ -210,6 +215,9 @@ class FakeBox : public platform::SerialBackend {
         return;
       case BoxReply::kShort5:
         Queue({0x72, 0x00, 0x00, 0x00});
+        return;
+      case BoxReply::kStepBack:
+        QueueCode(Flagged(LiveCode(-m_stepBackMs)));
         return;
       case BoxReply::kRepeat:
         m_pending.insert(m_pending.end(), m_lastReply.begin(),

@@ -1,0 +1,367 @@
+// Many simulated hours of polling, in every time code mode and with local and
+// system time, against a box and a PC clock that misbehave in turn: the PC
+// clock jumps and drifts, the box jumps, freezes, falls silent, stutters,
+// sends garbage and short frames, the day changes between the two, and the
+// right to set the clock comes and goes. Each setting must come from a
+// running code and put the clock at the box's time on the box's date; after
+// each disturbance the clock must be back in step within a bounded number of
+// polls. Seeded, so every run is the same.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "clock/time_code_clock.h"
+#include "tests/support/fake_box.h"
+#include "tests/support/fake_clock.h"
+
+namespace {
+
+using fake::BoxReply;
+using fake::kMsPerDay;
+using fake::kMsPerHour;
+using fake::kMsPerSecond;
+
+enum Disturbance {
+  kPcJump,
+  kPcDrift,
+  kBoxJump,
+  kFreeze,
+  kSilence,
+  kStutter,
+  kGarbage,
+  kShortReplies,
+  kAcrossMidnight,
+  kNoRight,
+  kDisturbanceKinds
+};
+
+const char* const kDisturbanceNames[kDisturbanceKinds] = {
+    "PC clock jump",   "PC clock drift", "box jump", "box frozen",
+    "box silent",      "box stutters",   "garbage",  "short replies",
+    "across midnight", "no right to set"};
+
+// Back in step: the PC clock less than three frames from the box's time. A
+// clock two to three frames off passes the check on most polls and so is
+// never set; that is the engine's tolerance.
+std::int64_t InStepMs(bool pal) { return pal ? 3 * 40 : 3 * 1000 / 30; }
+// Polls that a recovery may take at most; with six misses before each
+// attempt and a setting that succeeds only when the box's code moves on
+// between two queries, about one attempt in ten.
+constexpr int kMaxPollsToRecover = 3000;
+
+struct Recovery {
+  int episodes = 0;
+  long long totalPolls = 0;
+  int maxPolls = 0;
+};
+
+struct Mode {
+  const char* name;
+  bool pal, dropFrame, systemTime;
+  std::uint32_t seed;
+};
+
+class SoakRun {
+ public:
+  explicit SoakRun(const Mode& mode) : m_mode(mode), m_rng(mode.seed) {
+    clock.RecordEvents(false);
+    clock.SetZoneOffsetMs(mode.systemTime ? 3 * kMsPerHour : -7 * kMsPerHour);
+    clock.StartAtLocal(fake::MsOf(2027, 2, 27, 20, 0, 0, 0));
+    clock.OnSet([this](const fake::ClockEvent& event) { CheckSet(event); });
+    box.m_isPal = mode.pal;
+    box.m_dropFrame = mode.dropFrame;
+    box.m_followsUtc = mode.systemTime;
+    engine.m_isPal = mode.pal;
+    engine.m_useSystemTime = mode.systemTime;
+  }
+
+  void Run(std::int64_t simulatedMs) {
+    engine.Connect(true);
+    ASSERT_EQ(engine.m_linkReady, 1);
+    engine.m_setClockEnabled = 1;
+    const std::int64_t start = clock.TrueUtcMs();
+    const std::int64_t end = start + simulatedMs;
+    PollFor(200);
+    while (clock.TrueUtcMs() < end) {
+      const Disturbance kind =
+          static_cast<Disturbance>(Random(kDisturbanceKinds));
+      Disturb(kind);
+      Recover(kind);
+      PollFor(50 + Random(600));
+    }
+    engine.Connect(false);
+    m_simulatedMs = clock.TrueUtcMs() - start;
+  }
+
+  void Print() const {
+    std::printf("%-18s %3lld h simulated, %7lld polls, %5d sets, %4d refused\n",
+                m_mode.name, static_cast<long long>(m_simulatedMs / kMsPerHour),
+                m_polls, clock.SetsTaken(), clock.SetsRefused());
+    for (int kind = 0; kind < kDisturbanceKinds; ++kind) {
+      const Recovery& r = m_recoveries[kind];
+      if (r.episodes == 0) continue;
+      const long long tenths = r.totalPolls * 10 / r.episodes;
+      std::printf(
+          "    %-16s %4d times, polls to recover: max %4d, mean %4lld.%lld\n",
+          kDisturbanceNames[kind], r.episodes, r.maxPolls, tenths / 10,
+          tenths % 10);
+    }
+  }
+
+  int MaxPollsToRecover() const {
+    int most = 0;
+    for (const Recovery& r : m_recoveries) most = std::max(most, r.maxPolls);
+    return most;
+  }
+
+  fake::FakeClock clock;
+  fake::FakeBox box{clock};
+  CTimeCodeClock engine;
+  int m_invalidSets = 0;
+  int m_wrongSets = 0;
+  int m_setsFromStoppedCode = 0;
+  int m_setsWhileQuiet = 0;
+  int m_unrecovered = 0;
+  std::string m_firstFault;
+
+ private:
+  std::uint32_t Random(std::uint32_t below) { return m_rng() % below; }
+  std::int64_t RandomSign() { return Random(2) ? 1 : -1; }
+
+  // A jump of any size from a tenth of a second to three hours.
+  std::int64_t RandomJumpMs() {
+    switch (Random(3)) {
+      case 0:
+        return RandomSign() * (100 + Random(900));
+      case 1:
+        return RandomSign() * (1 + Random(60)) * kMsPerSecond;
+      default:
+        return RandomSign() * (1 + Random(180)) * 60 * kMsPerSecond;
+    }
+  }
+
+  // The box's time and the PC clock's, both as local or both as UTC.
+  std::int64_t BoxMs() const {
+    return clock.TrueUtcMs() + box.m_offsetMs +
+           (m_mode.systemTime ? 0 : clock.ZoneOffsetMs());
+  }
+  std::int64_t PcMs() const {
+    return m_mode.systemTime ? clock.PcUtcMs() : clock.PcLocalMs();
+  }
+  std::int64_t ErrorMs() const { return PcMs() - BoxMs(); }
+
+  void Fault(const std::string& what) {
+    if (m_firstFault.empty()) m_firstFault = what;
+  }
+
+  void CheckSet(const fake::ClockEvent& event) {
+    if (m_quiet) ++m_setsWhileQuiet;
+    if (!platform::IsValidSystemTime(event.time)) {
+      ++m_invalidSets;
+      Fault("invalid record handed over");
+      return;
+    }
+    if (box.m_frozen || box.m_lastKind != BoxReply::kLive) {
+      ++m_setsFromStoppedCode;
+      Fault("set from a code that was not running");
+    }
+    // The record is built from the code of the query just made: at most a
+    // frame and the exchange behind the box, and on the box's date. Drop-frame
+    // codes at the second where the frame correction changes come back up to
+    // a frame ahead.
+    const std::int64_t ahead = m_mode.dropFrame ? 35 : 5;
+    const std::int64_t difference = fake::ToMs(event.time) - BoxMs();
+    if (difference < -60 || difference > ahead) {
+      ++m_wrongSets;
+      Fault("set " + std::to_string(difference) + " ms from the box's time");
+    }
+  }
+
+  void PollOnce() {
+    engine.Poll();
+    clock.Advance(150 + Random(5));
+    ++m_polls;
+  }
+  void PollFor(int polls) {
+    for (int i = 0; i < polls; ++i) PollOnce();
+  }
+  // Polls while the box works through its scripted replies.
+  void PollScript() {
+    while (box.ScriptLeft() > 0) PollOnce();
+  }
+  // Polls while nothing may set the clock.
+  void PollQuiet(int polls) {
+    m_quiet = true;
+    PollFor(polls);
+    m_quiet = false;
+  }
+
+  void ScriptMixed(int count, BoxReply odd1, BoxReply odd2) {
+    for (int i = 0; i < count; ++i) {
+      switch (Random(3)) {
+        case 0:
+          box.Script(odd1);
+          break;
+        case 1:
+          box.Script(odd2);
+          break;
+        default:
+          box.Script(BoxReply::kLive);
+      }
+    }
+  }
+
+  void Disturb(Disturbance kind) {
+    switch (kind) {
+      case kPcJump:
+        clock.JumpPcClock(RandomJumpMs());
+        return;
+      case kPcDrift: {
+        const std::int64_t perPoll = RandomSign() * (1 + Random(4));
+        const int polls = 200 + static_cast<int>(Random(1800));
+        for (int i = 0; i < polls; ++i) {
+          clock.JumpPcClock(perPoll);
+          PollOnce();
+        }
+        return;
+      }
+      case kBoxJump: {
+        // Keep the box within half a day of the true time.
+        std::int64_t jump = RandomJumpMs();
+        if (std::llabs(box.m_offsetMs + jump) > 6 * kMsPerHour) jump = -jump;
+        box.m_offsetMs += jump;
+        return;
+      }
+      case kFreeze:
+        box.m_frozen = true;
+        PollQuiet(10 + static_cast<int>(Random(400)));
+        box.m_frozen = false;
+        return;
+      case kSilence:
+        for (int i = 10 + static_cast<int>(Random(400)); i > 0; --i)
+          box.Script(BoxReply::kSilent);
+        m_quiet = true;
+        PollScript();
+        m_quiet = false;
+        return;
+      case kStutter:
+        ScriptMixed(5 + static_cast<int>(Random(60)), BoxReply::kRepeat,
+                    BoxReply::kStepBack);
+        PollScript();
+        return;
+      case kGarbage:
+        clock.JumpPcClock(RandomSign() * (1 + Random(30)) * kMsPerSecond);
+        ScriptMixed(30 + static_cast<int>(Random(300)), BoxReply::kGarbage,
+                    BoxReply::kSilent);
+        PollScript();
+        return;
+      case kShortReplies:
+        clock.JumpPcClock(RandomSign() * (1 + Random(30)) * kMsPerSecond);
+        ScriptMixed(30 + static_cast<int>(Random(300)), BoxReply::kShort3,
+                    BoxReply::kShort5);
+        PollScript();
+        return;
+      case kAcrossMidnight:
+        PutMidnightBetweenBoxAndPc();
+        return;
+      case kNoRight:
+        clock.RefuseSets(true);
+        clock.JumpPcClock(RandomSign() * (1 + Random(60)) * kMsPerSecond);
+        PollFor(30 + static_cast<int>(Random(200)));
+        clock.RefuseSets(false);
+        return;
+      case kDisturbanceKinds:
+        return;
+    }
+  }
+
+  // The box moves to just after (or before) its next midnight and the PC
+  // clock to the other side of it, so that the two disagree about the day.
+  void PutMidnightBetweenBoxAndPc() {
+    const std::int64_t box = BoxMs();
+    const std::int64_t nextMidnight = (box / kMsPerDay + 1) * kMsPerDay;
+    const std::int64_t gap = (12 + Random(50)) * kMsPerSecond + Random(1000);
+    std::int64_t boxTarget;
+    std::int64_t pcTarget;
+    if (Random(2)) {
+      boxTarget = nextMidnight + Random(40) * kMsPerSecond;
+      pcTarget = boxTarget - gap;
+    } else {
+      boxTarget = nextMidnight - Random(40) * kMsPerSecond - 1;
+      pcTarget = boxTarget + gap;
+    }
+    this->box.m_offsetMs += boxTarget - box;
+    clock.JumpPcClock(pcTarget - PcMs());
+  }
+
+  void Recover(Disturbance kind) {
+    int polls = 0;
+    const std::int64_t inStepMs = InStepMs(m_mode.pal);
+    while (std::llabs(ErrorMs()) >= inStepMs && polls < kMaxPollsToRecover) {
+      PollOnce();
+      ++polls;
+    }
+    if (std::llabs(ErrorMs()) >= inStepMs) {
+      ++m_unrecovered;
+      Fault(std::string("no recovery after ") + kDisturbanceNames[kind]);
+      // Start the next episode from a clock in step.
+      clock.JumpPcClock(-ErrorMs());
+    }
+    Recovery& r = m_recoveries[kind];
+    ++r.episodes;
+    r.totalPolls += polls;
+    r.maxPolls = std::max(r.maxPolls, polls);
+  }
+
+  Mode m_mode;
+  std::mt19937 m_rng;
+  bool m_quiet = false;
+  long long m_polls = 0;
+  std::int64_t m_simulatedMs = 0;
+  Recovery m_recoveries[kDisturbanceKinds];
+};
+
+class EngineSoak : public ::testing::TestWithParam<Mode> {};
+
+TEST_P(EngineSoak, SetsOnlyFromRunningCodesAndRecovers) {
+  const Mode& mode = GetParam();
+  SoakRun run(mode);
+  run.Run(7 * kMsPerDay);
+  run.Print();
+  EXPECT_EQ(run.m_invalidSets, 0);
+  EXPECT_EQ(run.m_wrongSets, 0);
+  EXPECT_EQ(run.m_setsFromStoppedCode, 0);
+  EXPECT_EQ(run.m_setsWhileQuiet, 0);
+  EXPECT_EQ(run.m_unrecovered, 0);
+  EXPECT_EQ(run.m_firstFault, "");
+  EXPECT_LE(run.MaxPollsToRecover(), kMaxPollsToRecover);
+  EXPECT_GT(run.clock.SetsTaken(), 100);
+  EXPECT_GT(run.clock.SetsRefused(), 0);
+}
+
+const Mode kModes[] = {
+    {"PAL, local", true, false, false, 20261206u},
+    {"PAL, system", true, false, true, 20261207u},
+    {"NTSC, local", false, false, false, 20261208u},
+    {"NTSC, system", false, false, true, 20261209u},
+    {"NTSC drop, local", false, true, false, 20261210u},
+    {"NTSC drop, system", false, true, true, 20261211u},
+};
+
+INSTANTIATE_TEST_SUITE_P(AllModes, EngineSoak, ::testing::ValuesIn(kModes),
+                         [](const ::testing::TestParamInfo<Mode>& info) {
+                           std::string name = info.param.name;
+                           std::string clean;
+                           for (char c : name)
+                             if (std::isalnum(static_cast<unsigned char>(c)))
+                               clean += c;
+                           return clean;
+                         });
+
+}  // namespace
