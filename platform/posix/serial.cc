@@ -7,6 +7,9 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#if defined(__linux__)
+#include <sys/sysmacros.h>
+#endif
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -217,6 +220,33 @@ bool MakeRaw(int fd) {
   return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// Pseudo-terminals stand in for the box in tests and demonstrations.
+bool IsPseudoTerminal(int fd) {
+#if defined(__linux__)
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
+  const unsigned kind = major(info.st_rdev);
+  return kind >= 136 && kind <= 143;  // the Unix98 pseudo-terminal slaves
+#else
+  (void)fd;
+  return false;
+#endif
+}
+
+// A pseudo-terminal carries no parity and always eight bits. Linux drops
+// those bits when other settings change with them, but refuses the whole
+// call (EINVAL) when they are the only change, which every reconnect to the
+// same line would be. There the line keeps what it can carry.
+int ApplyTermios(int fd, termios* tio) {
+  if (tcsetattr(fd, TCSANOW, tio) == 0) return 1;
+  if (errno != EINVAL || !IsPseudoTerminal(fd)) return 0;
+  termios current;
+  if (tcgetattr(fd, &current) != 0) return 0;
+  const tcflag_t fixed = CSIZE | ParityMask();
+  tio->c_cflag = (tio->c_cflag & ~fixed) | (current.c_cflag & fixed);
+  return tcsetattr(fd, TCSANOW, tio) == 0;
+}
+
 // Remaining wait in ms until `deadline`, or -1 for none.
 int RemainingMs(std::int64_t deadline, std::int64_t now) {
   if (deadline < 0) return -1;
@@ -272,7 +302,7 @@ class PosixSerial : public SerialBackend {
     termios tio;
     std::memcpy(&tio, dcb.native, sizeof tio);
     if (!EncodeLineSettings(dcb, &tio)) return 0;
-    return tcsetattr(static_cast<int>(handle), TCSANOW, &tio) == 0;
+    return ApplyTermios(static_cast<int>(handle), &tio);
   }
 
   int GetTimeouts(SerialHandle handle, COMMTIMEOUTS* timeouts) override {

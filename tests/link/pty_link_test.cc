@@ -60,6 +60,18 @@ TEST_F(PtyLinkTest, LineSettingsAreAcceptedAndTheSpeedSticks) {
   EXPECT_EQ(20u, link.m_timeouts.ReadTotalTimeoutConstant);
 }
 
+TEST_F(PtyLinkTest, LineSettingsCanBeAppliedAgainAndAfterAReopen) {
+  // A pseudo-terminal drops the parity bit; asking for it again must not
+  // turn every reconnect into a failed connect.
+  ASSERT_EQ(1, link.ApplyLineSettings());
+  EXPECT_EQ(1, link.ApplyLineSettings());
+  ASSERT_EQ(1, link.Close());
+  ASSERT_EQ(1, link.Open(1, 0));
+  EXPECT_EQ(1, link.ApplyLineSettings());
+  ASSERT_EQ(1, link.SetTimeouts(10, 10, 20, 10, 10));
+  EXPECT_EQ(1, link.QueryTimeCode());
+}
+
 TEST_F(PtyLinkTest, BothRequestsGoOnTheWireAsTheirBytes) {
   ASSERT_EQ(1, link.QueryTimeCode());
   EXPECT_EQ(kQuery, peer.Received());
