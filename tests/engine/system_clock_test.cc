@@ -1,0 +1,158 @@
+// The operating system's clock as the engine sees it. Only readings, sleeps
+// and refusals are tried here: nothing in this program may move the real
+// clock, and every set it makes is one that must be refused.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <string>
+
+#include "platform/clock.h"
+#include "tests/support/fake_clock.h"
+
+namespace {
+
+using platform::SYSTEMTIME;
+
+platform::ClockBackend& Real() { return platform::SystemClock(); }
+
+SYSTEMTIME Record(int year, int month, int day, int hour, int minute,
+                  int second, int ms) {
+  SYSTEMTIME time = {};
+  time.wYear = static_cast<std::uint16_t>(year);
+  time.wMonth = static_cast<std::uint16_t>(month);
+  time.wDay = static_cast<std::uint16_t>(day);
+  time.wHour = static_cast<std::uint16_t>(hour);
+  time.wMinute = static_cast<std::uint16_t>(minute);
+  time.wSecond = static_cast<std::uint16_t>(second);
+  time.wMilliseconds = static_cast<std::uint16_t>(ms);
+  return time;
+}
+
+TEST(SystemClock, SystemTimeIsUtcWithTheRightWeekday) {
+  SYSTEMTIME utc;
+  Real().GetSystemTime(&utc);
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr)) * 1000;
+  EXPECT_LT(std::llabs(fake::ToMs(utc) - now), 5000);
+  EXPECT_EQ(utc.wDayOfWeek, fake::ToRecord(fake::ToMs(utc)).wDayOfWeek);
+  EXPECT_TRUE(platform::IsValidSystemTime(utc));
+}
+
+TEST(SystemClock, LocalTimeDiffersFromUtcByAZoneOffset) {
+  SYSTEMTIME local;
+  SYSTEMTIME utc;
+  Real().GetLocalTime(&local);
+  Real().GetSystemTime(&utc);
+  EXPECT_TRUE(platform::IsValidSystemTime(local));
+  EXPECT_EQ(local.wDayOfWeek, fake::ToRecord(fake::ToMs(local)).wDayOfWeek);
+  // Rounded to whole minutes, the offset is a multiple of 15 minutes within
+  // a day's worth of zones.
+  const std::int64_t minutes =
+      fake::FloorDiv(fake::ToMs(local) - fake::ToMs(utc) + 30000, 60000);
+  EXPECT_LE(std::llabs(minutes), 14 * 60);
+  EXPECT_EQ(minutes % 15, 0);
+}
+
+#ifndef _WIN32
+class ZoneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* zone = std::getenv("TZ");
+    m_hadZone = zone != nullptr;
+    if (m_hadZone) m_zone = zone;
+  }
+  void TearDown() override {
+    if (m_hadZone) {
+      setenv("TZ", m_zone.c_str(), 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+  }
+  bool m_hadZone = false;
+  std::string m_zone;
+};
+
+TEST_F(ZoneTest, LocalTimeFollowsTheZoneRules) {
+  const struct {
+    const char* zone;
+    std::int64_t offsetMinutes;
+  } zones[] = {{"UTC0", 0}, {"QRV-5:30", 330}, {"QRV+7", -420}};
+  for (const auto& z : zones) {
+    SCOPED_TRACE(z.zone);
+    setenv("TZ", z.zone, 1);
+    tzset();
+    SYSTEMTIME local;
+    SYSTEMTIME utc;
+    Real().GetSystemTime(&utc);
+    Real().GetLocalTime(&local);
+    const std::int64_t minutes =
+        fake::FloorDiv(fake::ToMs(local) - fake::ToMs(utc) + 30000, 60000);
+    EXPECT_EQ(minutes, z.offsetMinutes);
+  }
+}
+
+// Bit 25 of the effective capabilities is the right to set the clock.
+bool MayNotSetTheClock() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("CapEff:", 0) != 0) continue;
+    const unsigned long long caps =
+        std::strtoull(line.c_str() + 7, nullptr, 16);
+    return (caps & (1ull << 25)) == 0;
+  }
+  return false;
+}
+
+TEST(SystemClock, ValidTimeWithoutTheRightIsRefused) {
+  if (!MayNotSetTheClock()) {
+    GTEST_SKIP() << "this process may set the clock; run it without that right";
+  }
+  SYSTEMTIME now;
+  Real().GetSystemTime(&now);
+  EXPECT_EQ(Real().SetSystemTime(now), 0);
+  Real().GetLocalTime(&now);
+  EXPECT_EQ(Real().SetLocalTime(now), 0);
+}
+#endif
+
+TEST(SystemClock, RecordsOutOfRangeAreRefusedBeforeAnySetting) {
+  const struct {
+    const char* name;
+    SYSTEMTIME time;
+  } cases[] = {
+      {"hour 24", Record(2026, 3, 14, 24, 0, 0, 0)},
+      {"minute 60", Record(2026, 3, 14, 12, 60, 0, 0)},
+      {"second 60", Record(2026, 3, 14, 12, 0, 60, 0)},
+      {"1000 ms", Record(2026, 3, 14, 12, 0, 0, 1000)},
+      {"1800 ms", Record(2026, 3, 14, 12, 0, 0, 1800)},
+      {"29 February 2026", Record(2026, 2, 29, 12, 0, 0, 0)},
+      {"31 April", Record(2026, 4, 31, 12, 0, 0, 0)},
+      {"day 0", Record(2026, 4, 0, 12, 0, 0, 0)},
+      {"month 0", Record(2026, 0, 1, 12, 0, 0, 0)},
+      {"month 13", Record(2026, 13, 1, 12, 0, 0, 0)},
+      {"year 1600", Record(1600, 1, 1, 12, 0, 0, 0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Real().SetSystemTime(c.time), 0);
+    EXPECT_EQ(Real().SetLocalTime(c.time), 0);
+  }
+}
+
+TEST(SystemClock, SleepWaitsAtLeastAsLongAsAsked) {
+  for (std::uint32_t ms : {0u, 1u, 30u}) {
+    SCOPED_TRACE(ms);
+    const auto start = std::chrono::steady_clock::now();
+    Real().Sleep(ms);
+    const auto slept = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(slept, std::chrono::milliseconds(ms));
+    EXPECT_LT(slept, std::chrono::milliseconds(ms + 2000));
+  }
+}
+
+}  // namespace
