@@ -1,0 +1,192 @@
+// The link against the real box simulator on a pseudo-terminal, steered
+// through its command input: the path that the programs take in the field.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "link/box_link.h"
+#include "tests/link/pty_peer.h"
+
+namespace {
+
+using pty_test::MonotonicMs;
+using pty_test::TempSettingsRoot;
+
+// boxsim as a child process: commands go to its standard input, its
+// log to a file that is read to know when a command has taken effect.
+class BoxSimulator {
+ public:
+  BoxSimulator() {
+    char folder[] = "/tmp/quorvel-boxsim-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return;
+    folder_ = folder;
+    log_ = folder_ + "/box.log";
+    int input[2];
+    int output[2];
+    if (pipe(input) != 0 || pipe(output) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(input[0], 0);
+      dup2(output[1], 1);
+      close(input[1]);
+      close(output[0]);
+      execl(QUORVEL_BOXSIM, QUORVEL_BOXSIM, "--log", log_.c_str(),
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(input[0]);
+    close(output[1]);
+    commands_ = input[1];
+    device_ = ReadReadyLine(output[0]);
+    close(output[0]);
+  }
+  ~BoxSimulator() {
+    if (commands_ >= 0) close(commands_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (!folder_.empty()) {
+      unlink(log_.c_str());
+      rmdir(folder_.c_str());
+    }
+  }
+
+  const std::string& device() const { return device_; }
+
+  // Sends one command and waits until the simulator has logged it.
+  bool Command(const std::string& text) {
+    const std::string line = text + "\n";
+    if (write(commands_, line.data(), line.size()) !=
+        static_cast<ssize_t>(line.size()))
+      return false;
+    const std::int64_t give_up = MonotonicMs() + 3000;
+    while (MonotonicMs() < give_up) {
+      if (LogMentions("cmd " + text)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+
+ private:
+  static std::string ReadReadyLine(int fd) {
+    std::string line;
+    char c;
+    while (read(fd, &c, 1) == 1 && c != '\n') line += c;
+    const std::string prefix = "boxsim: ready on ";
+    if (line.rfind(prefix, 0) != 0) return "";
+    return line.substr(prefix.size());
+  }
+
+  bool LogMentions(const std::string& text) const {
+    std::ifstream file(log_);
+    std::stringstream all;
+    all << file.rdbuf();
+    return all.str().find(text) != std::string::npos;
+  }
+
+  pid_t pid_ = -1;
+  int commands_ = -1;
+  std::string folder_;
+  std::string log_;
+  std::string device_;
+};
+
+bool IsPackedBcd(std::uint8_t byte, std::uint8_t tensLimit) {
+  return (byte & 0x0F) <= 9 && ((byte >> 4) & 0x07) <= tensLimit;
+}
+
+class BoxSimLinkTest : public ::testing::Test {
+ protected:
+  BoxSimLinkTest() : root(box.device()) {}
+
+  void SetUp() override {
+    ASSERT_FALSE(box.device().empty()) << "the box simulator did not start";
+    ASSERT_EQ(1, link.Open(1, 0));
+    ASSERT_EQ(1, link.ApplyLineSettings());
+    ASSERT_EQ(1, link.SetTimeouts(10, 10, 20, 10, 10));
+  }
+
+  BoxSimulator box;
+  TempSettingsRoot root;
+  CBoxLink link;
+};
+
+TEST_F(BoxSimLinkTest, HandshakeAndQueriesSucceed) {
+  ASSERT_EQ(1, link.Handshake());
+  std::uint32_t previous = 0;
+  for (int i = 0; i < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    ASSERT_EQ(1, link.QueryTimeCode());
+    ASSERT_EQ(7, link.m_replyLength);
+    EXPECT_EQ(0x74, link.m_reply[0]);
+    EXPECT_TRUE(IsPackedBcd(link.m_reply[2], 2));
+    EXPECT_TRUE(IsPackedBcd(link.m_reply[3], 5));
+    EXPECT_TRUE(IsPackedBcd(link.m_reply[4], 5));
+    EXPECT_TRUE(IsPackedBcd(link.m_reply[5], 2));
+    const std::uint32_t code = link.m_reply[5] << 24 | link.m_reply[4] << 16 |
+                               link.m_reply[3] << 8 | link.m_reply[2];
+    // A running code: 60 ms is more than a frame.
+    EXPECT_NE(code, previous);
+    previous = code;
+  }
+}
+
+TEST_F(BoxSimLinkTest, EachFaultOfTheBoxIsRefusedAndTheLinkRecovers) {
+  const struct {
+    const char* fault;
+    const char* cure;
+  } cases[] = {{"silence on", "silence off"}, {"checksum bad", "checksum good"},
+               {"short 5", nullptr},          {"short 2", nullptr},
+               {"reply 13 01 02", nullptr},   {"garbage 7", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    ASSERT_TRUE(box.Command(c.fault));
+    const std::int64_t start = MonotonicMs();
+    EXPECT_EQ(0, link.QueryTimeCode());
+    EXPECT_LT(MonotonicMs() - start, 1000);
+    EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
+    if (c.cure != nullptr) {
+      ASSERT_TRUE(box.Command(c.cure));
+    }
+    // Bytes of a refused answer may still be on their way; the next
+    // exchange throws away only what has arrived when it starts.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(1, link.QueryTimeCode());
+  }
+}
+
+TEST_F(BoxSimLinkTest, AnyValidFrameAnswersAQuery) {
+  ASSERT_EQ(1, link.QueryTimeCode());
+  ASSERT_TRUE(box.Command("reply 10 01 11"));
+  EXPECT_EQ(1, link.QueryTimeCode());
+  EXPECT_EQ(3, link.m_replyLength);
+}
+
+TEST_F(BoxSimLinkTest, AWrongHelloAnswerEndsTheHandshake) {
+  ASSERT_TRUE(box.Command("reply 12 01 11"));
+  const std::int64_t start = MonotonicMs();
+  EXPECT_EQ(0, link.Handshake());
+  EXPECT_LT(MonotonicMs() - start, 900);
+}
+
+TEST_F(BoxSimLinkTest, AHungUpBoxFailsWithoutBlocking) {
+  ASSERT_EQ(1, link.QueryTimeCode());
+  ASSERT_TRUE(box.Command("hangup"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const std::int64_t start = MonotonicMs();
+  EXPECT_EQ(0, link.QueryTimeCode());
+  EXPECT_EQ(0, link.Handshake());
+  EXPECT_LT(MonotonicMs() - start, 1500);
+}
+
+}  // namespace
