@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# Runs the real ventrel with the box simulator on a pseudo-terminal, a
+# settings folder of its own and, for the service path, a notification
+# socket that this script listens on in systemd's place. The clock-setting
+# right is dropped for every program started here.
+# Usage: ventrel_program_test.sh CASE VENTREL BOXSIM NOTIFY_LISTENER
+set -u
+test_case=$1 ventrel=$2 boxsim=$3 listener=$4
+here=$(cd "$(dirname "$0")" && pwd)
+no_clock=(setpriv --inh-caps=-sys_time --bounding-set=-sys_time --)
+work=$(mktemp -d /tmp/ventrel-test-XXXXXX)
+pids=()
+
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  for f in "$work"/*.out "$work"/*.err "$work"/*.log; do
+    [ -f "$f" ] && { echo "--- $f"; tail -n 40 "$f"; }
+  done
+  exit 1
+}
+now_ms() { date +%s%3N; }
+
+# Waits up to $2 seconds for the pattern $1 in file $3.
+wait_for() {
+  local deadline=$(($(now_ms) + $2 * 1000))
+  until grep -q -- "$1" "$3" 2>/dev/null; do
+    [ "$(now_ms)" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+
+start_box() {
+  "$boxsim" --link "$work/root/dosdevices/com1" --log "$work/box.log" "$@" \
+    </dev/null >"$work/boxsim.out" 2>&1 &
+  pids+=($!)
+  wait_for "ready on" 5 "$work/boxsim.out" || fail "boxsim did not start"
+}
+
+start_listener() {
+  "$listener" "$work/notify" "$work/notify.log" &
+  pids+=($!)
+  local i
+  for i in $(seq 50); do [ -S "$work/notify" ] && return; sleep 0.05; done
+  fail "no notification socket"
+}
+
+# Median gap in ms between the time code queries in the box's log (a clock
+# setting adds one query right after a poll's own, so the mean would not do).
+median_query_gap() {
+  awk '/rx 61 0C 03 70/ {
+         split(substr($1, 12), t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000
+         if (n++) print int(ms - last); last = ms }' "$work/box.log" |
+    sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }'
+}
+
+run_ventrel() {  # args...; sets rc and elapsed_ms; output in ventrel.out/.err
+  local start
+  start=$(now_ms)
+  CONFIGURATION_DIRECTORY="$work/root" "${no_clock[@]}" "$ventrel" "$@" \
+    >"$work/ventrel.out" 2>"$work/ventrel.err"
+  rc=$?
+  elapsed_ms=$(($(now_ms) - start))
+}
+
+systemd_absent() { [ ! -e /run/systemd/system ] && [ ! -e /run/systemd/private ]; }
+
+case_help() {
+  local arg
+  for arg in -help -HELP /Help; do
+    run_ventrel "$arg"
+    [ "$rc" -eq 0 ] || fail "$arg: exit status $rc"
+    cmp "$work/ventrel.out" "$here/expected_help.txt" || fail "$arg: help text"
+    [ ! -s "$work/ventrel.err" ] || fail "$arg: wrote to standard error"
+    [ "$elapsed_ms" -ge 1900 ] || fail "$arg: no 2 s pause ($elapsed_ms ms)"
+    [ "$elapsed_ms" -lt 6000 ] || fail "$arg: went on to the service path"
+  done
+}
+
+case_install() {
+  systemd_absent || { echo "systemd present: not touching it"; exit 77; }
+  local arg expected="OpenSCManager failed - No such file or directory (0x2)"
+  for arg in -load -LOAD /Load -unload /UNLOAD; do
+    run_ventrel "$arg" extra words
+    [ "$rc" -eq 0 ] || fail "$arg: exit status $rc"
+    [ "$(cat "$work/ventrel.out")" = "$expected" ] ||
+      fail "$arg: printed '$(cat "$work/ventrel.out")'"
+    [ "$elapsed_ms" -ge 1900 ] || fail "$arg: no 2 s pause"
+  done
+}
+
+# Without systemd behind it the dispatcher stand-in fails after the summary
+# and the 5 s pause; the journal line is the only trace.
+case_service_path_from_console() {
+  local arg i=0
+  for arg in -loadx - load -lo ""; do
+    (
+      start=$(now_ms)
+      if [ -n "$arg" ]; then set -- "$arg"; else set --; fi
+      env -u NOTIFY_SOCKET CONFIGURATION_DIRECTORY="$work/root" \
+        "${no_clock[@]}" "$ventrel" "$@" >"$work/path$i.out" 2>"$work/path$i.err"
+      echo "$? $(($(now_ms) - start))" >"$work/path$i.rc"
+    ) &
+    i=$((i + 1))
+  done
+  wait
+  for i in 0 1 2 3 4; do
+    read -r status ms <"$work/path$i.rc"
+    cmp "$work/path$i.out" "$here/expected_summary.txt" || fail "run $i: summary"
+    [ "$status" -ne 0 ] || fail "run $i: exit status 0 for a failed dispatcher"
+    [ "$ms" -ge 4900 ] || fail "run $i: no 5 s pause ($ms ms)"
+    [ "$(cat "$work/path$i.err")" = \
+      "<3>Quorvel_to_PC_Clock_Service error: 107: StartServiceCtrlDispatcher failed." ] ||
+      fail "run $i: journal line '$(cat "$work/path$i.err")'"
+  done
+}
+
+# Debug mode against the box: hand-shake, polls on the cadence, Ctrl+C (or
+# Ctrl+\), the closing pauses, exit status 0; nothing in the journal.
+debug_run() {
+  local signal=$1
+  start_box --schedule "3:offset +5000"
+  CONFIGURATION_DIRECTORY="$work/root" "${no_clock[@]}" "$ventrel" -debug \
+    >"$work/ventrel.out" 2>"$work/ventrel.err" &
+  local pid=$!
+  pids+=($pid)
+  wait_for "rx 61 0C 03 70" 10 "$work/box.log" || fail "no polls"
+  sleep 4
+  local stop_at
+  stop_at=$(now_ms)
+  kill -s "$signal" "$pid"
+  wait_for "^Stopping Quorvel to PC clock setting service.$" 2 "$work/ventrel.out" ||
+    fail "no stopping line within 2 s of $signal"
+  wait "$pid"
+  rc=$?
+  local took=$(($(now_ms) - stop_at))
+  [ "$rc" -eq 0 ] || fail "exit status $rc"
+  [ "$took" -ge 6900 ] && [ "$took" -lt 12000 ] || fail "ended ${took} ms after $signal"
+  [ "$(head -n 1 "$work/ventrel.out")" = "Debugging Quorvel to PC clock setting service." ] ||
+    fail "first line"
+  [ ! -s "$work/ventrel.err" ] || fail "debug mode wrote to the journal"
+  [ "$(grep -c 'rx 20 01 21 tx 10 01 11' "$work/box.log")" -eq 32 ] || fail "not 32 hellos"
+  local gap
+  gap=$(median_query_gap)
+  [ "$gap" -ge 150 ] && [ "$gap" -le 300 ] || fail "queries every $gap ms"
+  echo "polls every $gap ms (median); stopped ${took} ms after $signal"
+}
+
+case_debug_ctrl_c() { debug_run INT; }
+case_debug_ctrl_backslash() { debug_run QUIT; }
+
+case_service_under_systemd() {
+  start_listener
+  start_box
+  NOTIFY_SOCKET="$work/notify" CONFIGURATION_DIRECTORY="$work/root" \
+    "${no_clock[@]}" "$ventrel" >"$work/ventrel.out" 2>"$work/ventrel.err" &
+  local pid=$!
+  pids+=($pid)
+  wait_for "READY=1" 15 "$work/notify.log" || fail "no READY=1"
+  cmp "$work/ventrel.out" "$here/expected_summary.txt" || fail "summary"
+  wait_for "service started" 2 "$work/ventrel.err" || fail "no start notice"
+  local notice error
+  notice=$(cat "$work/ventrel.err")
+  [[ "$notice" =~ ^"<3>Quorvel_to_PC_Clock_Service error: "(-?[0-9]+)": Quorvel Time Code to PC clock service started"$ ]] ||
+    fail "journal line '$notice'"
+  error=${BASH_REMATCH[1]}
+  kill -USR1 "$pid"  # an interrogation
+  wait_for "STATUS=RUNNING, check-point 0, wait hint 1000 ms" 2 "$work/notify.log" ||
+    fail "no answer to the interrogation"
+  sleep 1
+  local stop_at
+  stop_at=$(now_ms)
+  kill -TERM "$pid"
+  wait "$pid"
+  rc=$?
+  local took=$(($(now_ms) - stop_at))
+  [ "$rc" -eq 0 ] || fail "exit status $rc"
+  [ "$took" -ge 4900 ] && [ "$took" -lt 10000 ] || fail "stopped ${took} ms after SIGTERM"
+  local expected
+  expected=$(printf '%s\n' \
+    "EXTEND_TIMEOUT_USEC=3000000|STATUS=START_PENDING, check-point 1, wait hint 3000 ms" \
+    "EXTEND_TIMEOUT_USEC=3000000|STATUS=START_PENDING, check-point 2, wait hint 3000 ms" \
+    "READY=1|STATUS=RUNNING, check-point 0, wait hint 0 ms" \
+    "READY=1|STATUS=RUNNING, check-point 0, wait hint 1000 ms" \
+    "STOPPING=1|EXTEND_TIMEOUT_USEC=1000000|STATUS=STOP_PENDING, check-point 3, wait hint 1000 ms" \
+    "ERRNO=$error|EXIT_STATUS=$error|STATUS=STOPPED, check-point 0, wait hint 0 ms, exit code $error")
+  [ "$(cat "$work/notify.log")" = "$expected" ] || fail "notifications"
+  local gap
+  gap=$(median_query_gap)
+  [ "$gap" -ge 150 ] && [ "$gap" -le 300 ] || fail "queries every $gap ms"
+}
+
+case_box_switched_off() {
+  start_listener
+  start_box --schedule "0:silence on"
+  NOTIFY_SOCKET="$work/notify" CONFIGURATION_DIRECTORY="$work/root" \
+    "${no_clock[@]}" "$ventrel" >"$work/ventrel.out" 2>"$work/ventrel.err" &
+  local pid=$!
+  pids+=($pid)
+  wait "$pid"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "exit status $rc"
+  local line error
+  line=$(cat "$work/ventrel.err")
+  [[ "$line" =~ ^"<3>Quorvel_to_PC_Clock_Service error: "(-?[0-9]+)": Ventrel - Service unable to execute START on ComPort or BOX"$ ]] ||
+    fail "journal line '$line'"
+  error=${BASH_REMATCH[1]}
+  ! grep -q "READY=1" "$work/notify.log" || fail "reported RUNNING"
+  [ "$(tail -n 1 "$work/notify.log")" = \
+    "ERRNO=$error|EXIT_STATUS=$error|STATUS=STOPPED, check-point 0, wait hint 0 ms, exit code $error" ] ||
+    fail "STOPPED report"
+}
+
+mkdir -p "$work/root"
+"case_${test_case}"
+echo "PASS: $test_case"
