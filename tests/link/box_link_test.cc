@@ -63,13 +63,6 @@ TEST_F(BoxLinkTest, SendFrameAddsTheChecksumAndIgnoresAnyGiven) {
   EXPECT_EQ(WithChecksum(longest), device.AllWritten());
 }
 
-TEST_F(BoxLinkTest, SendFrameCountsAShortWriteAsSent) {
-  device.writeLimit = 1;
-  EXPECT_EQ(1, link.SendFrame(kHello.data()));
-  device.failWrite = true;
-  EXPECT_EQ(0, link.SendFrame(kHello.data()));
-}
-
 TEST_F(BoxLinkTest, ReadReplyAcceptsEveryValidLength) {
   const Bytes frames[] = {
       WithChecksum({0x10, 0x01}),

@@ -165,20 +165,6 @@ TEST_F(BoxSimLinkTest, EachFaultOfTheBoxIsRefusedAndTheLinkRecovers) {
   }
 }
 
-TEST_F(BoxSimLinkTest, AnyValidFrameAnswersAQuery) {
-  ASSERT_EQ(1, link.QueryTimeCode());
-  ASSERT_TRUE(box.Command("reply 10 01 11"));
-  EXPECT_EQ(1, link.QueryTimeCode());
-  EXPECT_EQ(3, link.m_replyLength);
-}
-
-TEST_F(BoxSimLinkTest, AWrongHelloAnswerEndsTheHandshake) {
-  ASSERT_TRUE(box.Command("reply 12 01 11"));
-  const std::int64_t start = MonotonicMs();
-  EXPECT_EQ(0, link.Handshake());
-  EXPECT_LT(MonotonicMs() - start, 900);
-}
-
 TEST_F(BoxSimLinkTest, AHungUpBoxFailsWithoutBlocking) {
   ASSERT_EQ(1, link.QueryTimeCode());
   ASSERT_TRUE(box.Command("hangup"));

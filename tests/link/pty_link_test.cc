@@ -191,14 +191,6 @@ TEST_F(PtyLinkTest, ASecondOpenerOfTheSameDeviceIsRefused) {
   EXPECT_EQ(0, third.Open(1, 0));
 }
 
-TEST_F(PtyLinkTest, AVanishedBoxFailsTheExchangeWithoutHanging) {
-  peer.HangUp();
-  int result = 1;
-  const std::int64_t took = Timed([&] { result = link.QueryTimeCode(); });
-  EXPECT_EQ(0, result);
-  EXPECT_LT(took, 1000);
-}
-
 TEST(PtyDeviceNames, AMappedPortThatPointsNowhereDoesNotFallBack) {
   TempSettingsRoot root("/nonexistent/quorvel-port");
   CSerialPort port;

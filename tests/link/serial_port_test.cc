@@ -48,16 +48,6 @@ TEST_F(SerialPortTest, PortNumbersMapToDeviceNamesAndAreKeptAsGiven) {
   }
 }
 
-TEST_F(SerialPortTest, ConstructionHoldsTheBoxLineSettings) {
-  CSerialPort port;
-  EXPECT_EQ(0, port.m_isOpen);
-  EXPECT_EQ(platform::kInvalidSerialHandle, port.m_handle);
-  EXPECT_EQ(38400u, port.m_baudRate);
-  EXPECT_EQ(8, port.m_byteSize);
-  EXPECT_EQ(platform::kOddParity, port.m_parity);
-  EXPECT_EQ(1, port.m_portNumber);
-}
-
 TEST_F(SerialPortTest, HeldDeviceFailsToOpenAndRaisesTheNotice) {
   device.busyNames.insert("COM2");
   CSerialPort port;
@@ -197,20 +187,6 @@ TEST_F(SerialPortTest, SetTimeoutsLeavesTheDeviceAloneWhenTheFetchFails) {
   EXPECT_EQ(0, port.SetTimeouts(10, 10, 20, 10, 10));
   EXPECT_EQ(Calls{"GetTimeouts"}, device.calls);
   EXPECT_EQ(7u, device.timeouts.ReadTotalTimeoutConstant);
-}
-
-TEST_F(SerialPortTest, ReadsAndWritesKeepTheirByteCounts) {
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
-  std::uint8_t buffer[8] = {};
-  device.QueueRead({1, 2});
-  EXPECT_EQ(1, port.Read(buffer, 3));
-  EXPECT_EQ(2u, port.BytesRead());
-  EXPECT_EQ(1, port.Read(buffer, 3));  // silence still succeeds
-  EXPECT_EQ(0u, port.BytesRead());
-  device.writeLimit = 2;
-  EXPECT_EQ(1, port.Write(buffer, 5));
-  EXPECT_EQ(2u, port.m_bytesWritten);
 }
 
 TEST_F(SerialPortTest, ClearInputClearsErrorsThenPurgesInputOnly) {
