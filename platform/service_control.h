@@ -61,9 +61,9 @@ int SetServiceStatus(ServiceStatusHandle handle, const SERVICE_STATUS& status);
 int StartServiceDispatcher(const char* serviceName, ServiceEntryRoutine entry);
 
 // The process exit status after the dispatcher returned `result`. Windows
-// keeps the dispatcher's own result; systemd reads the exit status, so there
-// a normal run ends with 0. A dispatcher that could not start gives nonzero
-// on both.
+// keeps the dispatcher's own result (1 after a normal run) and gives 2 when
+// it could not start; systemd reads the exit status, so on Linux a normal
+// run ends with 0 and a dispatcher that could not start with 1.
 int ServiceProcessExitStatus(int dispatcherResult);
 
 // Installation and removal. Handles are 0 when a call fails, with the last
@@ -88,7 +88,8 @@ int DeleteService(ServiceManagerHandle service);
 void CloseServiceHandle(ServiceManagerHandle handle);
 
 // The full path of the running program's own file into `path` (room for
-// `size` bytes, NUL included); 0 with the last error set on failure.
+// `size` bytes, NUL included); 0 with the last error set on failure,
+// including a path too long for the room (never a path cut short).
 int GetOwnProgramPath(char* path, std::uint32_t size);
 
 }  // namespace platform

@@ -32,7 +32,7 @@ void StopBeforeRemoval(platform::ServiceManagerHandle service) {
 }  // namespace
 
 void InstallClockService() {
-  char path[1024];
+  char path[512];
   if (!platform::GetOwnProgramPath(path, sizeof path)) {
     PrintToConsole("Unable to load %s - %s\n", kDisplayName, LastErrorText());
     return;

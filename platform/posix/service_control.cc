@@ -307,6 +307,11 @@ int GetOwnProgramPath(char* path, std::uint32_t size) {
   if (size == 0) return 0;
   const ssize_t length = readlink("/proc/self/exe", path, size - 1);
   if (length < 0) return 0;
+  // A path cut short would install a service that cannot start.
+  if (static_cast<std::uint32_t>(length) == size - 1) {
+    errno = ENAMETOOLONG;
+    return 0;
+  }
   path[length] = '\0';
   return 1;
 }
