@@ -55,6 +55,14 @@ std::int64_t InStepMs(bool pal) { return pal ? 3 * 40 : 3 * 1000 / 30; }
 // between two queries, about one attempt in ten.
 constexpr int kMaxPollsToRecover = 3000;
 
+// A week per mode; a day under the sanitizers, which run it many times
+// slower.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::int64_t kSimulatedMs = 1 * kMsPerDay;
+#else
+constexpr std::int64_t kSimulatedMs = 7 * kMsPerDay;
+#endif
+
 struct Recovery {
   int episodes = 0;
   long long totalPolls = 0;
@@ -332,7 +340,7 @@ class EngineSoak : public ::testing::TestWithParam<Mode> {};
 TEST_P(EngineSoak, SetsOnlyFromRunningCodesAndRecovers) {
   const Mode& mode = GetParam();
   SoakRun run(mode);
-  run.Run(7 * kMsPerDay);
+  run.Run(kSimulatedMs);
   run.Print();
   EXPECT_EQ(run.m_invalidSets, 0);
   EXPECT_EQ(run.m_wrongSets, 0);
@@ -341,7 +349,7 @@ TEST_P(EngineSoak, SetsOnlyFromRunningCodesAndRecovers) {
   EXPECT_EQ(run.m_unrecovered, 0);
   EXPECT_EQ(run.m_firstFault, "");
   EXPECT_LE(run.MaxPollsToRecover(), kMaxPollsToRecover);
-  EXPECT_GT(run.clock.SetsTaken(), 100);
+  EXPECT_GT(run.clock.SetsTaken(), 50);
   EXPECT_GT(run.clock.SetsRefused(), 0);
 }
 
