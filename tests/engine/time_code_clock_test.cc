@@ -156,16 +156,6 @@ TEST_F(EngineTest, CheckReadsLocalOrSystemTimeAsConfigured) {
   }
 }
 
-TEST_F(EngineTest, FirstCheckFindsNoRunningCodeAndTheSecondCompares) {
-  ConnectReady();
-  box.m_offsetMs = 5000;
-  EXPECT_EQ(engine.CheckAgainstClock(), 1);
-  EXPECT_EQ(engine.m_noTimeCode, 1);
-  clock.Advance(150);
-  EXPECT_EQ(engine.CheckAgainstClock(), 0);
-  EXPECT_EQ(engine.m_noTimeCode, 0);
-}
-
 TEST_F(EngineTest, HistoryAfterLostRepeatedAndBackwardCodes) {
   ConnectReady();
   const struct {
@@ -482,16 +472,6 @@ TEST_F(EngineTest, SettingKeepsTheDateNearestToTheReading) {
     EXPECT_EQ(fake::ToMs(got), c.expected);
     EXPECT_EQ(got.wDayOfWeek, want.wDayOfWeek);
   }
-}
-
-TEST_F(EngineTest, MalformedCodeIsRefusedNotNormalised) {
-  ConnectReady();
-  StartLocal(12, 0, 0, 0);
-  PrimeHistoryBelow(0x25000000);
-  box.ScriptCode(0x25000000);  // hour 25
-  EXPECT_EQ(engine.SetClockFromTimeCode(), 0);
-  EXPECT_EQ(clock.SetsRefused(), 1);
-  EXPECT_EQ(clock.PcErrorMs(), 0);
 }
 
 // ---- Connecting
