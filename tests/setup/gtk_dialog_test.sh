@@ -109,6 +109,20 @@ wait_dialog 100
 shot moravel-about.png
 click 100 1
 sleep 0.3
+refresh
+[ -z "$(state 100)" ] || fail "OK did not close the About box"
+
+# The window menu's About entry opens the same box; Escape closes it.
+click 102 sysmenu
+xdotool key Down Return
+sleep 0.5
+refresh
+[ "$(text 100 1016)" = "HELP: Brings up this dialog box." ] || fail "no About box from the window menu"
+xdotool key Escape
+sleep 0.3
+refresh
+[ -z "$(state 100)" ] || fail "Escape did not close the About box"
+[ "$(field 102 1001 6)" = 1 ] || fail "the test stopped behind the About box"
 
 # The About box's loop kept the test ticking; EXIT ends the program.
 before=$(grep -c "rx 61 0C 03 70" "$work/box.log")
