@@ -109,8 +109,8 @@ ModalRun* RunOf(HWND window) {
 // A test aid: with MORAVEL_CONTROL_MAP naming a file, each dialog appends
 // where its controls are on the screen and what they show, every half
 // second, so that a GUI test can click them with real pointer events and read
-// their state back. Lines: "dialog ID", then "ID X Y WIDTH HEIGHT CHECKED
-// ENABLED TEXT", then "end ID".
+// their state back. Lines: "dialog ID", "window X Y WIDTH HEIGHT", then
+// "ID X Y WIDTH HEIGHT CHECKED ENABLED TEXT", then "end ID".
 const char* ControlMapPath() {
   const char* path = std::getenv("MORAVEL_CONTROL_MAP");
   return path != nullptr && *path != '\0' ? path : nullptr;
@@ -120,6 +120,10 @@ void WriteControlMap(HWND window, const DialogTemplate& source) {
   FILE* out = std::fopen(ControlMapPath(), "ab");
   if (out == nullptr) return;
   std::fprintf(out, "dialog %d\n", source.resourceId);
+  RECT frame;
+  GetWindowRect(window, &frame);
+  std::fprintf(out, "window %ld %ld %ld %ld\n", frame.left, frame.top,
+               frame.right - frame.left, frame.bottom - frame.top);
   for (int i = 0; i < source.controlCount; ++i) {
     int id = source.controls[i].id;
     if (id == kNoControlId) continue;

@@ -59,7 +59,10 @@ WINEPREFIX="$prefix" wineserver -k 2>/dev/null
 WINEPREFIX="$prefix" wineserver -w 2>/dev/null
 
 export MORAVEL_CONTROL_MAP="$work/map"
-"$wine_run" "$prefix" "$moravel" >"$work/moravel.log" 2>&1 &
+# A Wine desktop of its own draws the window frames, the caption and the
+# system menu as Windows does.
+"$wine_run" "$prefix" explorer /desktop=Moravel,800x600 "$moravel" \
+  >"$work/moravel.log" 2>&1 &
 moravel_pid=$!
 pids+=($moravel_pid)
 
@@ -82,7 +85,12 @@ click() {
   xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
   sleep 0.5
 }
-shot() { import -window root -trim +repage "$out/$1"; }
+# shot DIALOG FILE: a picture of that dialog's window.
+shot() {
+  local x y w h
+  read -r x y w h < <(state "$1" | awk '$1=="window" {print $2, $3, $4, $5}')
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$2"
+}
 
 wait_dialog 102
 [ "$(field 102 1007 6)" = 1 ] || fail "COM1 not checked"
@@ -100,7 +108,7 @@ code=$(text 102 1000)
   [ "$(text 102 1002)" = "BOX connected and responding." ] || fail "status: $(text 102 1002)"
 refresh
 [ "$(text 102 1000)" != "$code" ] || fail "time code stands still at $code"
-shot moravel-win32.png
+shot 102 moravel-win32.png
 
 click 102 1011
 click 102 1004
@@ -110,7 +118,8 @@ grep -qi "0x100beef" "$work/query.out" || fail "saved word: $(cat "$work/query.o
 
 click 102 1003
 wait_dialog 100
-shot moravel-win32-about.png
+[ "$(text 100 1016)" = "HELP: Brings up this dialog box." ] || fail "About text: $(text 100 1016)"
+shot 100 moravel-win32-about.png
 click 100 1
 # Wine may take a moment after the box closes before the main dialog answers.
 for _ in $(seq 30); do
@@ -118,6 +127,19 @@ for _ in $(seq 30); do
   [ -z "$(state 100)" ] && [ -n "$(state 102)" ] && break
 done
 [ -z "$(state 100)" ] || fail "OK did not close the About box"
+
+# The system menu's last entry, "About Moravel...", opens the same box.
+xdotool key alt+space
+sleep 0.5
+xdotool key Up Return
+wait_dialog 100
+[ "$(text 100 1016)" = "HELP: Brings up this dialog box." ] || fail "About text: $(text 100 1016)"
+xdotool key Escape
+for _ in $(seq 30); do
+  refresh
+  [ -z "$(state 100)" ] && [ -n "$(state 102)" ] && break
+done
+[ -z "$(state 100)" ] || fail "Escape did not close the About box"
 
 click 102 1
 running() { ps -o stat= -p "$moravel_pid" 2>/dev/null | grep -qv Z; }
