@@ -202,7 +202,8 @@ std::string StateOf(GtkWidget* widget) {
 // where its controls are on the screen and what they show once it is shown,
 // and every open dialog does so again on SIGUSR1; a GUI test so clicks the
 // controls with real pointer events and reads their state back. Lines:
-// "dialog ID", then "ID X Y WIDTH HEIGHT CHECKED ENABLED TEXT".
+// "dialog ID", then "ID X Y WIDTH HEIGHT CHECKED ENABLED TEXT", "focus ID"
+// for the control that has the focus, and "end ID".
 void WriteControlMap(DialogWindow* dialog) {
   const char* path = std::getenv("MORAVEL_CONTROL_MAP");
   if (path == nullptr || *path == '\0') return;
@@ -226,6 +227,10 @@ void WriteControlMap(DialogWindow* dialog) {
     describe(std::to_string(control.first), control.second);
   }
   if (dialog->menuButton != nullptr) describe("sysmenu", dialog->menuButton);
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(dialog->window));
+  for (const auto& control : dialog->controls) {
+    if (control.second == focus) std::fprintf(out, "focus %d\n", control.first);
+  }
   std::fprintf(out, "end %d\n", dialog->source->resourceId);
   std::fclose(out);
 }
@@ -360,6 +365,30 @@ GtkWidget* GtkWindowSystem::BuildControl(DialogWindow* dialog,
   return widget;
 }
 
+// Tab moves through the tab stops in template order, as in a Windows
+// dialog, not in GTK's order by position; the default push button is shown
+// as such.
+void SetTabOrder(DialogWindow* dialog, GtkWidget* fixed) {
+  const DialogTemplate& source = *dialog->source;
+  GList* chain = nullptr;
+  for (int i = 0; i < source.controlCount; ++i) {
+    const ControlTemplate& control = source.controls[i];
+    if (control.id == kNoControlId) continue;
+    GtkWidget* widget = dialog->controls[control.id];
+    if (control.style & style::kTabStop) chain = g_list_append(chain, widget);
+    if (KindOf(control) == ControlKind::kDefaultPushButton) {
+      gtk_widget_set_can_default(widget, TRUE);
+      gtk_window_set_default(GTK_WINDOW(dialog->window), widget);
+    }
+  }
+  // The explicit focus chain is deprecated in GTK 3.24 but is still the only
+  // way to give a GtkFixed a tab order of its own.
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  gtk_container_set_focus_chain(GTK_CONTAINER(fixed), chain);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  g_list_free(chain);
+}
+
 void GtkWindowSystem::BuildWindow(DialogWindow* dialog, DialogHandle owner) {
   const DialogTemplate& source = *dialog->source;
   dialog->window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -407,6 +436,7 @@ void GtkWindowSystem::BuildWindow(DialogWindow* dialog, DialogHandle owner) {
       dialog->styles[control.id] = control.style;
     }
   }
+  SetTabOrder(dialog, fixed);
   g_signal_connect(dialog->window, "delete-event", G_CALLBACK(OnDelete),
                    dialog);
   g_signal_connect(dialog->window, "key-press-event", G_CALLBACK(OnKeyPress),

@@ -76,6 +76,15 @@ wait_dialog 102
 [ "$(text 102 1002)" = "Serial Port Closed" ] || fail "status: $(text 102 1002)"
 [ "$(text 102 1000)" = "NOT TESTING" ] || fail "time code box: $(text 102 1000)"
 [ "$(field 102 1013 7)" = 0 ] || fail "Set PC Clock enabled while idle"
+# The focus starts on the first tab stop and Tab follows the template order.
+focus() { state 102 | awk '$1=="focus" {print $2}'; }
+[ "$(focus)" = 1003 ] || fail "focus starts on $(focus), not HELP"
+xdotool key Tab
+refresh
+[ "$(focus)" = 1006 ] || fail "Tab went to $(focus), not SAVE"
+xdotool key Tab
+refresh
+[ "$(focus)" = 1 ] || fail "Tab went to $(focus), not EXIT"
 
 click 102 1001
 sleep 2.5
