@@ -64,7 +64,6 @@ std::intptr_t FakeWindowSystem::RunModal(const setup::DialogTemplate& source,
                                          setup::DialogHandle,
                                          setup::DialogEvents* events) {
   m_modalRuns.push_back(source.resourceId);
-  m_events.push_back("open " + std::to_string(source.resourceId));
   auto dialog = std::make_unique<FakeDialog>();
   dialog->source = &source;
   dialog->events = events;
@@ -87,7 +86,6 @@ std::intptr_t FakeWindowSystem::RunModal(const setup::DialogTemplate& source,
   events->Destroyed();
   m_open.pop_back();
   m_modalResults.push_back(result);
-  m_events.push_back("close " + std::to_string(source.resourceId));
   return result;
 }
 
@@ -138,7 +136,6 @@ bool FakeWindowSystem::Click(int id) {
     if (dialog.controls[i].source->id != id) continue;
     if (!dialog.controls[i].enabled || dialog.ended) return false;
     ApplyAutoState(dialog, static_cast<int>(i));
-    m_events.push_back("click " + std::to_string(id));
     Command(id);
     return true;
   }
@@ -171,8 +168,6 @@ std::intptr_t FakeWindowSystem::QueryDragIcon() {
 void FakeWindowSystem::SetCheck(setup::DialogHandle window, int id, int state) {
   FakeControl* control = Find(Of(window), id);
   if (control != nullptr) control->check = state;
-  m_events.push_back("check " + std::to_string(id) + "=" +
-                     std::to_string(state));
 }
 
 int FakeWindowSystem::GetCheck(setup::DialogHandle window, int id) {
@@ -185,14 +180,12 @@ void FakeWindowSystem::SetItemText(setup::DialogHandle window, int id,
   FakeControl* control = Find(Of(window), id);
   if (control != nullptr) control->text = text;
   m_textLog.emplace_back(id, text);
-  m_events.push_back("text " + std::to_string(id) + "=" + text);
 }
 
 void FakeWindowSystem::EnableItem(setup::DialogHandle window, int id,
                                   bool enable) {
   FakeControl* control = Find(Of(window), id);
   if (control != nullptr) control->enabled = enable;
-  m_events.push_back((enable ? "enable " : "disable ") + std::to_string(id));
 }
 
 void FakeWindowSystem::StartTimer(setup::DialogHandle window, std::uintptr_t id,
@@ -200,14 +193,11 @@ void FakeWindowSystem::StartTimer(setup::DialogHandle window, std::uintptr_t id,
   FakeDialog& dialog = Of(window);
   dialog.timers[id] = milliseconds;
   ++dialog.timerStarts;
-  m_events.push_back("timer " + std::to_string(id) + " " +
-                     std::to_string(milliseconds));
 }
 
 void FakeWindowSystem::StopTimer(setup::DialogHandle window,
                                  std::uintptr_t id) {
   Of(window).timers.erase(id);
-  m_events.push_back("kill timer " + std::to_string(id));
 }
 
 bool FakeWindowSystem::HasSystemMenu(setup::DialogHandle) {
@@ -231,7 +221,6 @@ void FakeWindowSystem::ReadStringResource(int id, char* text, int size) {
 }
 
 setup::IconHandle FakeWindowSystem::LoadIconResource(int id) {
-  m_events.push_back("load icon " + std::to_string(id));
   return IconOf(id);
 }
 
@@ -265,16 +254,12 @@ void FakeWindowSystem::EndIconPaint(setup::DialogHandle, setup::PaintHandle) {
   m_paintCalls.push_back({"end"});
 }
 
-void FakeWindowSystem::Beep(std::uint32_t type) {
-  m_beeps.push_back(type);
-  m_events.push_back("beep");
-}
+void FakeWindowSystem::Beep(std::uint32_t type) { m_beeps.push_back(type); }
 
 void FakeWindowSystem::ShowMessageBox(setup::DialogHandle owner,
                                       const char* text, const char* caption,
                                       std::uint32_t style) {
   m_messageBoxes.push_back({owner, text, caption, style});
-  m_events.push_back(std::string("message box ") + caption);
   if (m_onMessageBox) m_onMessageBox(m_messageBoxes.back());
 }
 

@@ -92,7 +92,6 @@ class FakeWindowSystem : public setup::WindowSystem {
   std::vector<FakeMessageBox> m_messageBoxes;
   std::vector<std::pair<int, std::string>> m_textLog;
   std::vector<FakePaintCall> m_paintCalls;
-  std::vector<std::string> m_events;  // every notable call, in order
   // Called at each message box, e.g. to look at the dialog meanwhile.
   std::function<void(const FakeMessageBox&)> m_onMessageBox;
 

@@ -179,12 +179,4 @@ TEST(SetupAppTest, TheNoticesBecomeMessageBoxesOnlyWhileItRuns) {
   EXPECT_EQ(windows.m_messageBoxes.size(), 2u);
 }
 
-TEST(SetupAppTest, HelpCommandReachesTheApplication) {
-  FakeWindowSystem windows;
-  CSetupApp app;
-  std::intptr_t result = 0;
-  EXPECT_TRUE(app.DispatchToMap(kMsgCommand, kHelpCommand, 0, &result));
-  EXPECT_FALSE(app.DispatchToMap(kMsgCommand, 1234, 0, &result));
-}
-
 }  // namespace
