@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# Runs the Windows build of ventrel under Wine, in a prefix of its own, with
+# COM1 mapped to the native box simulator on a pseudo-terminal. A helper
+# program keeps the prefix busy, because Wine ends its services once no
+# ordinary program runs; the services' error-type event log entries appear
+# on that helper's standard error (WINEDEBUG=err+eventlog).
+# Usage: ventrel_wine_test.sh CASE WINE_RUN PREFIX VENTREL KEEPALIVE BOXSIM
+set -u
+test_case=$1 wine_run=$2 prefix=$3 ventrel=$4 keepalive=$5 boxsim=$6
+here=$(cd "$(dirname "$0")" && pwd)
+service=Quorvel_to_PC_Clock_Service
+display="Quorvel to PC clock setting service"
+
+if [ ! -x "$boxsim" ]; then
+  echo "no native box simulator at $boxsim: build the linux preset's boxsim target"
+  exit 77
+fi
+
+work=$(mktemp -d /tmp/ventrel-wine-XXXXXX)
+pids=()
+cleanup() {
+  local pid
+  "$wine_run" "$prefix" "$ventrel" -unload >/dev/null 2>&1
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+  echo "FAIL: $*"
+  for f in "$work"/*.out "$work"/*.err "$work"/*.log; do
+    [ -f "$f" ] && { echo "--- $f"; grep -v fixme "$f" | tail -n 30; }
+  done
+  exit 1
+}
+now_ms() { date +%s%3N; }
+wait_for() {  # PATTERN SECONDS FILE
+  local deadline=$(($(now_ms) + $2 * 1000))
+  until grep -q -- "$1" "$3" 2>/dev/null; do
+    [ "$(now_ms)" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+wine() { "$wine_run" "$prefix" "$@"; }
+# Console output of a Windows program, its line ends made Unix ones.
+ventrel_out() { tr -d '\r' <"$work/ventrel.out"; }
+run_ventrel() {
+  local start
+  start=$(now_ms)
+  wine "$ventrel" "$@" >"$work/ventrel.out" 2>"$work/ventrel.err"
+  rc=$?
+  elapsed_ms=$(($(now_ms) - start))
+}
+
+# Starts the box on a pseudo-terminal and maps COM1 to it; the Wine server
+# restarts to take the mapping, and the keep-alive helper starts after it.
+start_box_on_com1() {
+  [ -e "$work/com1" ] && mv "$work/box.log" "$work/box-before.log"
+  "$boxsim" --link "$work/com1" --log "$work/box.log" "$@" \
+    </dev/null >"$work/boxsim.out" 2>&1 &
+  pids+=($!)
+  wait_for "ready on" 5 "$work/boxsim.out" || fail "boxsim did not start"
+  local device
+  device=$(sed -n 's/^boxsim: ready on //p' "$work/boxsim.out")
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f \
+    >/dev/null 2>&1 || fail "cannot map COM1"
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null
+  WINEPREFIX="$prefix" wineserver -w 2>/dev/null
+  WINEDEBUG=err+eventlog wine "$keepalive" 280 >/dev/null 2>"$work/events.err" &
+  pids+=($!)
+  sleep 2
+}
+
+median_query_gap() {
+  awk '/rx 61 0C 03 70/ {
+         split(substr($1, 12), t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000
+         if (n++) print int(ms - last); last = ms }' "$work/box.log" |
+    sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }'
+}
+
+service_state() {
+  wine sc query "$service" 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'
+}
+wait_for_state() {  # STATE SECONDS
+  local deadline=$(($(now_ms) + $2 * 1000))
+  until [ "$(service_state)" = "$1" ]; do
+    [ "$(now_ms)" -lt "$deadline" ] || return 1
+    sleep 0.5
+  done
+}
+
+case_options() {
+  local arg
+  for arg in -help /HELP; do
+    run_ventrel "$arg"
+    [ "$rc" -eq 0 ] || fail "$arg: exit status $rc"
+    [ "$(ventrel_out)" = "$(cat "$here/expected_help.txt")" ] || fail "$arg: help text"
+    [ "$elapsed_ms" -ge 1900 ] || fail "$arg: no 2 s pause"
+  done
+  run_ventrel /Load
+  [ "$(ventrel_out)" = "$display loaded." ] || fail "load: '$(ventrel_out)'"
+  [ "$(service_state)" = STOPPED ] || fail "not installed stopped"
+  wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" 2>/dev/null |
+    tr -d '\r' >"$work/key.out"
+  grep -Eq "Start +REG_DWORD +0x2$" "$work/key.out" || fail "not started at boot"
+  grep -Eq "Type +REG_DWORD +0x10$" "$work/key.out" || fail "not its own process"
+  grep -Eq "ErrorControl +REG_DWORD +0x1$" "$work/key.out" || fail "error control"
+  grep -Eq "DisplayName +REG_SZ +$display$" "$work/key.out" || fail "display name"
+  grep -Eq "ImagePath +REG_SZ +.*[\\]Ventrel.exe$" "$work/key.out" || fail "program path"
+  run_ventrel -LOAD
+  [[ "$(ventrel_out)" =~ ^"CreateService failed - ".*" (0x431)"$ ]] ||
+    fail "second load: '$(ventrel_out)'"
+  run_ventrel -unload
+  [ "$(ventrel_out)" = "$display removed." ] || fail "unload: '$(ventrel_out)'"
+  [ "$rc" -eq 0 ] || fail "unload: exit status $rc"
+  run_ventrel -Unload
+  [[ "$(ventrel_out)" =~ ^"OpenService failed - ".*" (0x424)"$ ]] ||
+    fail "second unload: '$(ventrel_out)'"
+  [ "$rc" -eq 0 ] || fail "failed unload: exit status $rc"
+
+  # From a console the dispatcher cannot start: the summary, 5 s, the entry.
+  for arg in -loadx ""; do
+    local start
+    start=$(now_ms)
+    if [ -n "$arg" ]; then set -- "$arg"; else set --; fi
+    WINEDEBUG=err+eventlog wine "$ventrel" "$@" >"$work/ventrel.out" 2>"$work/ventrel.err"
+    rc=$?
+    [ $(($(now_ms) - start)) -ge 4900 ] || fail "'$arg': no 5 s pause"
+    [ "$(ventrel_out)" = "$(cat "$here/expected_summary.txt")" ] || fail "'$arg': summary"
+    [ "$rc" -ne 0 ] || fail "'$arg': exit status 0 for a failed dispatcher"
+    grep -q "err:eventlog:ReportEventW L\"$service error: 1063\"" "$work/ventrel.err" ||
+      fail "'$arg': no entry with error 1063"
+    grep -q 'err:eventlog:ReportEventW L"StartServiceCtrlDispatcher failed."' \
+      "$work/ventrel.err" || fail "'$arg': no dispatcher entry"
+  done
+}
+
+case_service() {
+  start_box_on_com1
+  run_ventrel -load
+  [ "$(ventrel_out)" = "$display loaded." ] || fail "load: '$(ventrel_out)'"
+  wine net start "$service" >"$work/net.out" 2>&1
+  wait_for_state RUNNING 30 || fail "never RUNNING"
+  wait_for 'ReportEventW L"Quorvel Time Code to PC clock service started"' 5 \
+    "$work/events.err" || fail "no start notice"
+  grep -q "ReportEventW L\"$service error: 0\"" "$work/events.err" ||
+    fail "start notice's first string"
+  sleep 3
+  [ "$(grep -c 'rx 20 01 21 tx 10 01 11' "$work/box.log")" -eq 32 ] || fail "not 32 hellos"
+  local gap
+  gap=$(median_query_gap)
+  [ "$gap" -ge 150 ] && [ "$gap" -le 300 ] || fail "queries every $gap ms"
+
+  wine net stop "$service" >"$work/net.out" 2>&1
+  wait_for_state STOPPED 30 || fail "never STOPPED"
+  local queries
+  queries=$(grep -c 'rx 61 0C 03 70' "$work/box.log")
+  sleep 1
+  [ "$(grep -c 'rx 61 0C 03 70' "$work/box.log")" -eq "$queries" ] ||
+    fail "polls after the stop"
+
+  # Removal while it runs: the stop, a dot a second, stopped, removed. Wine
+  # cannot give a pseudo-terminal odd parity a second time, so the second
+  # run talks to a fresh box.
+  start_box_on_com1
+  wine net start "$service" >"$work/net.out" 2>&1
+  wait_for_state RUNNING 30 || fail "not RUNNING again"
+  run_ventrel -unload
+  [[ "$(ventrel_out)" =~ ^"Stopping $display."\.{3,8}$'\n'"$display stopped."$'\n'"$display removed."$ ]] ||
+    fail "unload while running: '$(ventrel_out)'"
+  [ -z "$(service_state)" ] || fail "still installed"
+}
+
+case_debug() {
+  start_box_on_com1
+  "$wine_run" "$prefix" "$ventrel" -debug >"$work/ventrel.out" 2>"$work/ventrel.err" &
+  local pid=$!
+  pids+=($pid)
+  wait_for "rx 61 0C 03 70" 30 "$work/box.log" || fail "no polls"
+  sleep 3
+  local stop_at
+  stop_at=$(now_ms)
+  kill -INT "$pid"
+  wait_for "Stopping $display." 3 "$work/ventrel.out" || fail "no stopping line"
+  wait "$pid"
+  rc=$?
+  local took=$(($(now_ms) - stop_at))
+  [ "$rc" -eq 0 ] || fail "exit status $rc"
+  [ "$took" -ge 6900 ] && [ "$took" -lt 15000 ] || fail "ended ${took} ms after Ctrl+C"
+  [ "$(ventrel_out)" = "Debugging $display."$'\n'"Stopping $display." ] ||
+    fail "console: '$(ventrel_out)'"
+  local gap
+  gap=$(median_query_gap)
+  [ "$gap" -ge 150 ] && [ "$gap" -le 300 ] || fail "queries every $gap ms"
+}
+
+# A service left from an earlier run would change what installing prints.
+wine "$ventrel" -unload >/dev/null 2>&1
+"case_${test_case}"
+echo "PASS: $test_case"
