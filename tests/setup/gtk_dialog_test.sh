@@ -86,6 +86,23 @@ xdotool key Tab
 refresh
 [ "$(focus)" = 1 ] || fail "Tab went to $(focus), not EXIT"
 
+# While another program (a running Ventrel) holds the port, TEST/RUN shows
+# the two message boxes and then the initialisation error.
+port="$CONFIGURATION_DIRECTORY/dosdevices/com1"
+exec 8<>"$port"
+flock -x 8 || fail "cannot hold the port"
+click 102 1001
+sleep 1
+xdotool key Return  # "Error opening COM port"
+sleep 0.5
+xdotool key Return  # "Communications Error"
+sleep 0.5
+refresh
+[ "$(text 102 1002)" = "Initialization Error! Check Settings" ] || fail "status with the port held: $(text 102 1002)"
+[ "$(field 102 1001 6)" = 0 ] || fail "TEST/RUN stayed in after a failed start"
+[ "$(field 102 1013 7)" = 1 ] || fail "Set PC Clock not enabled after a failed start"
+exec 8>&-
+
 click 102 1001
 sleep 2.5
 refresh
