@@ -203,7 +203,8 @@ std::string StateOf(GtkWidget* widget) {
 // and every open dialog does so again on SIGUSR1; a GUI test so clicks the
 // controls with real pointer events and reads their state back. Lines:
 // "dialog ID", then "ID X Y WIDTH HEIGHT CHECKED ENABLED TEXT", "focus ID"
-// for the control that has the focus, and "end ID".
+// for the control that has the focus, and "end ID"; on SIGUSR1 first
+// "messagebox TEXT" while a message box is open.
 void WriteControlMap(DialogWindow* dialog) {
   const char* path = std::getenv("MORAVEL_CONTROL_MAP");
   if (path == nullptr || *path == '\0') return;
@@ -235,7 +236,24 @@ void WriteControlMap(DialogWindow* dialog) {
   std::fclose(out);
 }
 
+// The text of the message box now open, if any.
+std::string g_openMessageBox;
+
+void WriteOpenMessageBox() {
+  const char* path = std::getenv("MORAVEL_CONTROL_MAP");
+  if (g_openMessageBox.empty() || path == nullptr) return;
+  FILE* out = std::fopen(path, "a");
+  if (out == nullptr) return;
+  std::string line = g_openMessageBox;
+  for (char& c : line) {
+    if (c == '\n') c = ' ';
+  }
+  std::fprintf(out, "messagebox %s\n", line.c_str());
+  std::fclose(out);
+}
+
 gboolean WriteAllControlMaps(gpointer) {
+  WriteOpenMessageBox();
   for (DialogWindow* dialog : g_openDialogs) {
     if (gtk_widget_get_mapped(dialog->window)) WriteControlMap(dialog);
   }
@@ -655,7 +673,9 @@ void GtkWindowSystem::ShowMessageBox(DialogHandle owner, const char* text,
   GtkWidget* box = gtk_message_dialog_new(parent, GTK_DIALOG_MODAL, type,
                                           GTK_BUTTONS_OK, "%s", text);
   gtk_window_set_title(GTK_WINDOW(box), caption);
+  g_openMessageBox = text;
   gtk_dialog_run(GTK_DIALOG(box));
+  g_openMessageBox.clear();
   gtk_widget_destroy(box);
 }
 

@@ -67,6 +67,22 @@ click() {
   sleep 0.3
 }
 shot() { import -window root -trim +repage "$out/$1"; }
+# await_text ID TEXT: until control ID of the main dialog shows TEXT (20 s).
+await_text() {
+  for _ in $(seq 50); do
+    refresh
+    [ "$(text 102 "$1")" = "$2" ] && return 0
+  done
+  fail "control $1 shows '$(text 102 "$1")', not '$2'"
+}
+# await_box TEXT: until a message box with TEXT is open (20 s).
+await_box() {
+  for _ in $(seq 50); do
+    refresh
+    grep -qxF "messagebox $1" "$work/map" && return 0
+  done
+  fail "no message box '$1'"
+}
 
 wait_dialog 102
 # Saved settings: COM1, PAL, system time; the idle texts.
@@ -92,20 +108,22 @@ port="$CONFIGURATION_DIRECTORY/dosdevices/com1"
 exec 8<>"$port"
 flock -x 8 || fail "cannot hold the port"
 click 102 1001
-sleep 1
-xdotool key Return  # "Error opening COM port"
-sleep 0.5
-xdotool key Return  # "Communications Error"
-sleep 0.5
-refresh
+await_box "Error opening COM port"
+xdotool key Return
+await_box "Serial port not opened or serial time code device  is missing or malfunctioning at selected settings."
+xdotool key Return
+await_text 1002 "Initialization Error! Check Settings"
 [ "$(text 102 1002)" = "Initialization Error! Check Settings" ] || fail "status with the port held: $(text 102 1002)"
 [ "$(field 102 1001 6)" = 0 ] || fail "TEST/RUN stayed in after a failed start"
 [ "$(field 102 1013 7)" = 1 ] || fail "Set PC Clock not enabled after a failed start"
 exec 8>&-
 
 click 102 1001
-sleep 2.5
-refresh
+await_text 1002 "Com Port Open. Quorvel found"
+for _ in $(seq 40); do
+  refresh
+  [[ "$(text 102 1000)" =~ ^[0-2][0-9]:[0-5] ]] && break
+done
 code=$(text 102 1000)
 [[ "$code" =~ ^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]:[0-2][0-9]$ ]] || fail "no time code: '$code'"
 [ "$(text 102 1002)" = "Com Port Open. Quorvel found" ] || fail "status: $(text 102 1002)"
@@ -117,9 +135,7 @@ refresh
 queries=$(grep -c "rx 61 0C 03 70" "$work/box.log")
 [ "$queries" -ge 10 ] || fail "only $queries queries reached the box"
 # The status box shows the link's text after 21 ticks (about 3.5 s here).
-sleep 1.5
-refresh
-[ "$(text 102 1002)" = "BOX connected and responding." ] || fail "status: $(text 102 1002)"
+await_text 1002 "BOX connected and responding."
 shot moravel-gtk.png
 
 # NTSC and local time, saved; the other bits of the word are carried over.
