@@ -100,8 +100,10 @@ wait_dialog 102
 [ "$(text 102 1000)" = "NOT TESTING" ] || fail "time code box: $(text 102 1000)"
 
 click 102 1001
-sleep 3
-refresh
+for _ in $(seq 40); do
+  refresh
+  [[ "$(text 102 1000)" =~ ^[0-2][0-9]:[0-5] ]] && break
+done
 code=$(text 102 1000)
 [[ "$code" =~ ^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]:[0-2][0-9]$ ]] || fail "no time code: '$code'"
 [ "$(text 102 1002)" = "Com Port Open. Quorvel found" ] ||
