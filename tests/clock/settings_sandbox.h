@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace settings_sandbox {
 
@@ -10,8 +11,7 @@ void Reset();
 bool KeyExists();
 // Writes raw bytes as the value, bypassing the store's own writer.
 void PutRawValue(const void* data, std::uint32_t size);
-// Makes the key read-only to this process, as a service account sees it.
-// Returns false where that cannot be arranged (root ignores file modes).
-bool MakeKeyReadOnly();
+// The value's bytes as stored.
+std::string RawValue();
 
 }  // namespace settings_sandbox

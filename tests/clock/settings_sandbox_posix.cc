@@ -44,9 +44,14 @@ void PutRawValue(const void* data, std::uint32_t size) {
   std::fclose(file);
 }
 
-bool MakeKeyReadOnly() {
-  if (geteuid() == 0) return false;
-  return chmod(KeyFolder().c_str(), 0555) == 0;
+std::string RawValue() {
+  std::string bytes;
+  FILE* file =
+      std::fopen((KeyFolder() + "/" + kSettingsValueName).c_str(), "rb");
+  if (file == nullptr) return "<missing>";
+  for (int c; (c = std::fgetc(file)) != EOF;) bytes += static_cast<char>(c);
+  std::fclose(file);
+  return bytes;
 }
 
 }  // namespace settings_sandbox

@@ -28,6 +28,13 @@ void PutRawValue(const void* data, std::uint32_t size) {
   RegCloseKey(key);
 }
 
-bool MakeKeyReadOnly() { return false; }
+std::string RawValue() {
+  char bytes[256];
+  DWORD size = sizeof bytes;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, kSettingsValueName,
+                   RRF_RT_ANY, nullptr, bytes, &size) != ERROR_SUCCESS)
+    return "<missing>";
+  return std::string(bytes, size);
+}
 
 }  // namespace settings_sandbox
