@@ -24,7 +24,9 @@ function(quorvel_add_test name)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS "windows;${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
   else()
+    # A list would be read as property names after its first element.
+    string(REPLACE ";" "\\;" labels "${ARG_LABELS}")
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30
-      PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT ${ARG_TIMEOUT})
+      PROPERTIES LABELS "${labels}" TIMEOUT ${ARG_TIMEOUT})
   endif()
 endfunction()
