@@ -22,9 +22,8 @@ PackedTimeCode PackTimeCode(std::uint8_t frames, std::uint8_t seconds,
 
 // The masked code that a box in step with this clock reading shows.
 PackedTimeCode ClockToTimeCode(std::uint16_t hour, std::uint16_t minute,
-                               std::uint16_t second,
-                               std::uint16_t milliseconds, int isPal,
-                               int dropFrame);
+                               std::uint16_t second, std::uint16_t milliseconds,
+                               int isPal, int dropFrame);
 
 // Fills wHour, wMinute, wSecond and wMilliseconds of `time` from the code's
 // bytes; the date fields keep what they hold. Malformed digits pass through

@@ -5,8 +5,8 @@
 #pragma once
 
 enum class UserNotice {
-  kPortOpenFailed,    // "Error opening COM port"
-  kConnectFailed,     // "Communications Error"
+  kPortOpenFailed,  // "Error opening COM port"
+  kConnectFailed,   // "Communications Error"
 };
 
 // Called on the engine's own thread; returns when the person has seen it.
