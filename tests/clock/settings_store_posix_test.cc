@@ -11,7 +11,7 @@
 #include "clock/time_code_clock.h"
 #include "platform/posix/settings_store_steps.h"
 #include "platform/settings_store.h"
-#include "tests/clock/settings_sandbox.h"
+#include "tests/support/settings_sandbox.h"
 
 namespace {
 

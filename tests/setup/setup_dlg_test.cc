@@ -8,7 +8,7 @@
 #include "platform/settings_store.h"
 #include "setup/setup_app.h"
 #include "setup/setup_dlg.h"
-#include "tests/clock/settings_sandbox.h"
+#include "tests/support/settings_sandbox.h"
 #include "tests/setup/fake_window_system.h"
 #include "tests/support/fake_box.h"
 #include "tests/support/fake_clock.h"

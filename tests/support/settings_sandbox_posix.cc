@@ -1,3 +1,4 @@
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,25 +8,45 @@
 
 #include "clock/time_code_clock.h"
 #include "platform/settings_store.h"
-#include "tests/clock/settings_sandbox.h"
+#include "tests/support/settings_sandbox.h"
 
 namespace settings_sandbox {
 namespace {
 
+std::string g_root;
+
+void RemoveRoot() {
+  if (g_root.empty()) return;
+  const std::string command = "rm -rf '" + g_root + "'";
+  if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
+  g_root.clear();
+}
+
 std::string KeyFolder() {
-  std::string folder = platform::SettingsRoot();
-  for (const char* p = kSettingsKeyPath; *p; ++p) {
-    if (p == kSettingsKeyPath) folder += '/';
+  std::string folder = std::string(platform::SettingsRoot()) + '/';
+  for (const char* p = kSettingsKeyPath; *p; ++p)
     folder += *p == '\\' ? '/' : *p;
-  }
   return folder;
 }
+
+std::string ValuePath() { return KeyFolder() + "/" + kSettingsValueName; }
+
+class PrivateRoot : public ::testing::Environment {
+ public:
+  void SetUp() override { Reset(); }
+  void TearDown() override { RemoveRoot(); }
+};
+
+const ::testing::Environment* const g_privateRoot =
+    ::testing::AddGlobalTestEnvironment(new PrivateRoot);
 
 }  // namespace
 
 void Reset() {
+  RemoveRoot();
   char root[] = "/tmp/quorvel-settings-XXXXXX";
   if (mkdtemp(root) == nullptr) std::abort();
+  g_root = root;
   setenv("CONFIGURATION_DIRECTORY", root, 1);
 }
 
@@ -38,16 +59,14 @@ void PutRawValue(const void* data, std::uint32_t size) {
   platform::SettingsKey key;
   if (!platform::OpenSettingsKey(kSettingsKeyPath, &key)) std::abort();
   platform::CloseSettingsKey(key);
-  FILE* file =
-      std::fopen((KeyFolder() + "/" + kSettingsValueName).c_str(), "wb");
+  FILE* file = std::fopen(ValuePath().c_str(), "wb");
   std::fwrite(data, 1, size, file);
   std::fclose(file);
 }
 
 std::string RawValue() {
   std::string bytes;
-  FILE* file =
-      std::fopen((KeyFolder() + "/" + kSettingsValueName).c_str(), "rb");
+  FILE* file = std::fopen(ValuePath().c_str(), "rb");
   if (file == nullptr) return "<missing>";
   for (int c; (c = std::fgetc(file)) != EOF;) bytes += static_cast<char>(c);
   std::fclose(file);

@@ -1,5 +1,8 @@
 // A settings store of the test's own: a fresh temporary root where the store
-// is a folder, an emptied key where it is the registry.
+// is a folder, an emptied key where it is the registry. Natively every test
+// program that links this gets a private root before its first test, so
+// nothing reads or writes the machine's settings; under Wine the prefix is
+// private to the build tree already.
 #pragma once
 
 #include <cstdint>

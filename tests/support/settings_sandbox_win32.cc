@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "clock/time_code_clock.h"
-#include "tests/clock/settings_sandbox.h"
+#include "tests/support/settings_sandbox.h"
 
 namespace settings_sandbox {
 
