@@ -7,64 +7,24 @@
 set -u
 test_case=$1 ventrel=$2 boxsim=$3 listener=$4
 here=$(cd "$(dirname "$0")" && pwd)
-no_clock=(setpriv --inh-caps=-sys_time --bounding-set=-sys_time --)
-work=$(mktemp -d /tmp/ventrel-test-XXXXXX)
-pids=()
+source "$here/../support/harness.sh"
+harness_start ventrel-test "$@"
+box_log="$work/box.log"
 
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAIL: $*"
-  for f in "$work"/*.out "$work"/*.err "$work"/*.log; do
-    [ -f "$f" ] && { echo "--- $f"; tail -n 40 "$f"; }
-  done
-  exit 1
-}
-now_ms() { date +%s%3N; }
-
-# Waits up to $2 seconds for the pattern $1 in file $3.
-wait_for() {
-  local deadline=$(($(now_ms) + $2 * 1000))
-  until grep -q -- "$1" "$3" 2>/dev/null; do
-    [ "$(now_ms)" -lt "$deadline" ] || return 1
-    sleep 0.05
-  done
-}
-
-start_box() {
-  "$boxsim" --link "$work/root/dosdevices/com1" --log "$work/box.log" "$@" \
-    </dev/null >"$work/boxsim.out" 2>&1 &
-  pids+=($!)
-  wait_for "ready on" 5 "$work/boxsim.out" || fail "boxsim did not start"
-}
+start_box_on_com1() { start_box box "$work/root/dosdevices/com1" "$@"; }
 
 start_listener() {
   "$listener" "$work/notify" "$work/notify.log" &
-  pids+=($!)
+  track $!
   local i
   for i in $(seq 50); do [ -S "$work/notify" ] && return; sleep 0.05; done
   fail "no notification socket"
 }
 
-# Median gap in ms between the time code queries in the box's log (a clock
-# setting adds one query right after a poll's own, so the mean would not do).
-median_query_gap() {
-  awk '/rx 61 0C 03 70/ {
-         split(substr($1, 12), t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000
-         if (n++) print int(ms - last); last = ms }' "$work/box.log" |
-    sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }'
-}
-
 run_ventrel() {  # args...; sets rc and elapsed_ms; output in ventrel.out/.err
   local start
   start=$(now_ms)
-  CONFIGURATION_DIRECTORY="$work/root" "${no_clock[@]}" "$ventrel" "$@" \
+  CONFIGURATION_DIRECTORY="$work/root" "$ventrel" "$@" \
     >"$work/ventrel.out" 2>"$work/ventrel.err"
   rc=$?
   elapsed_ms=$(($(now_ms) - start))
@@ -105,7 +65,7 @@ case_service_path_from_console() {
       start=$(now_ms)
       if [ -n "$arg" ]; then set -- "$arg"; else set --; fi
       env -u NOTIFY_SOCKET CONFIGURATION_DIRECTORY="$work/root" \
-        "${no_clock[@]}" "$ventrel" "$@" >"$work/path$i.out" 2>"$work/path$i.err"
+        "$ventrel" "$@" >"$work/path$i.out" 2>"$work/path$i.err"
       echo "$? $(($(now_ms) - start))" >"$work/path$i.rc"
     ) &
     i=$((i + 1))
@@ -126,11 +86,11 @@ case_service_path_from_console() {
 # Ctrl+\), the closing pauses, exit status 0; nothing in the journal.
 debug_run() {
   local signal=$1
-  start_box --schedule "3:offset +5000"
-  CONFIGURATION_DIRECTORY="$work/root" "${no_clock[@]}" "$ventrel" -debug \
+  start_box_on_com1 --schedule "3:offset +5000"
+  CONFIGURATION_DIRECTORY="$work/root" "$ventrel" -debug \
     >"$work/ventrel.out" 2>"$work/ventrel.err" &
   local pid=$!
-  pids+=($pid)
+  track $pid
   wait_for "rx 61 0C 03 70" 10 "$work/box.log" || fail "no polls"
   sleep 4
   local stop_at
@@ -147,22 +107,25 @@ debug_run() {
     fail "first line"
   [ ! -s "$work/ventrel.err" ] || fail "debug mode wrote to the journal"
   [ "$(grep -c 'rx 20 01 21 tx 10 01 11' "$work/box.log")" -eq 32 ] || fail "not 32 hellos"
-  local gap
-  gap=$(median_query_gap)
-  [ "$gap" -ge 150 ] && [ "$gap" -le 300 ] || fail "queries every $gap ms"
-  echo "polls every $gap ms (median); stopped ${took} ms after $signal"
+  expect_poll_cadence "$box_log"
+  echo "stopped ${took} ms after $signal"
 }
 
 case_debug_ctrl_c() { debug_run INT; }
 case_debug_ctrl_backslash() { debug_run QUIT; }
 
+# Starts ventrel as systemd would, with the listener's socket; sets $pid.
+start_service() {
+  NOTIFY_SOCKET="$work/notify" CONFIGURATION_DIRECTORY="$work/root" \
+    "$ventrel" >"$work/ventrel.out" 2>"$work/ventrel.err" &
+  pid=$!
+  track $pid
+}
+
 case_service_under_systemd() {
   start_listener
-  start_box
-  NOTIFY_SOCKET="$work/notify" CONFIGURATION_DIRECTORY="$work/root" \
-    "${no_clock[@]}" "$ventrel" >"$work/ventrel.out" 2>"$work/ventrel.err" &
-  local pid=$!
-  pids+=($pid)
+  start_box_on_com1
+  start_service
   wait_for "READY=1" 15 "$work/notify.log" || fail "no READY=1"
   cmp "$work/ventrel.out" "$here/expected_summary.txt" || fail "summary"
   wait_for "service started" 2 "$work/ventrel.err" || fail "no start notice"
@@ -192,18 +155,13 @@ case_service_under_systemd() {
     "STOPPING=1|EXTEND_TIMEOUT_USEC=1000000|STATUS=STOP_PENDING, check-point 3, wait hint 1000 ms" \
     "ERRNO=$error|EXIT_STATUS=$error|STATUS=STOPPED, check-point 0, wait hint 0 ms, exit code $error")
   [ "$(cat "$work/notify.log")" = "$expected" ] || fail "notifications"
-  local gap
-  gap=$(median_query_gap)
-  [ "$gap" -ge 150 ] && [ "$gap" -le 300 ] || fail "queries every $gap ms"
+  expect_poll_cadence "$box_log"
 }
 
 case_box_switched_off() {
   start_listener
-  start_box --schedule "0:silence on"
-  NOTIFY_SOCKET="$work/notify" CONFIGURATION_DIRECTORY="$work/root" \
-    "${no_clock[@]}" "$ventrel" >"$work/ventrel.out" 2>"$work/ventrel.err" &
-  local pid=$!
-  pids+=($pid)
+  start_box_on_com1 --schedule "0:silence on"
+  start_service
   wait "$pid"
   rc=$?
   [ "$rc" -eq 0 ] || fail "exit status $rc"

@@ -11,40 +11,10 @@ here=$(cd "$(dirname "$0")" && pwd)
 service=Quorvel_to_PC_Clock_Service
 display="Quorvel to PC clock setting service"
 
-if [ ! -x "$boxsim" ]; then
-  echo "no native box simulator at $boxsim: build the linux preset's boxsim target"
-  exit 77
-fi
-
-work=$(mktemp -d /tmp/ventrel-wine-XXXXXX)
-pids=()
-cleanup() {
-  local pid
-  "$wine_run" "$prefix" "$ventrel" -unload >/dev/null 2>&1
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() {
-  echo "FAIL: $*"
-  for f in "$work"/*.out "$work"/*.err "$work"/*.log; do
-    [ -f "$f" ] && { echo "--- $f"; grep -v fixme "$f" | tail -n 30; }
-  done
-  exit 1
-}
-now_ms() { date +%s%3N; }
-wait_for() {  # PATTERN SECONDS FILE
-  local deadline=$(($(now_ms) + $2 * 1000))
-  until grep -q -- "$1" "$3" 2>/dev/null; do
-    [ "$(now_ms)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
-wine() { "$wine_run" "$prefix" "$@"; }
+source "$here/../support/harness.sh"
+need_boxsim
+harness_start ventrel-wine "$@"
+harness_cleanup() { wine "$ventrel" -unload >/dev/null 2>&1; }
 # Console output of a Windows program, its line ends made Unix ones.
 ventrel_out() { tr -d '\r' <"$work/ventrel.out"; }
 run_ventrel() {
@@ -55,30 +25,15 @@ run_ventrel() {
   elapsed_ms=$(($(now_ms) - start))
 }
 
-# Starts the box on a pseudo-terminal and maps COM1 to it; the Wine server
-# restarts to take the mapping, and the keep-alive helper starts after it.
+# Starts the box on a pseudo-terminal and maps COM1 to it; the keep-alive
+# helper starts after the Wine server has restarted to take the mapping.
 start_box_on_com1() {
   [ -e "$work/com1" ] && mv "$work/box.log" "$work/box-before.log"
-  "$boxsim" --link "$work/com1" --log "$work/box.log" "$@" \
-    </dev/null >"$work/boxsim.out" 2>&1 &
-  pids+=($!)
-  wait_for "ready on" 5 "$work/boxsim.out" || fail "boxsim did not start"
-  local device
-  device=$(sed -n 's/^boxsim: ready on //p' "$work/boxsim.out")
-  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f \
-    >/dev/null 2>&1 || fail "cannot map COM1"
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null
-  WINEPREFIX="$prefix" wineserver -w 2>/dev/null
+  start_box box "$work/com1" "$@"
+  map_ports COM1 "$device"
   WINEDEBUG=err+eventlog wine "$keepalive" 280 >/dev/null 2>"$work/events.err" &
-  pids+=($!)
+  track $!
   sleep 2
-}
-
-median_query_gap() {
-  awk '/rx 61 0C 03 70/ {
-         split(substr($1, 12), t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000
-         if (n++) print int(ms - last); last = ms }' "$work/box.log" |
-    sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }'
 }
 
 service_state() {
@@ -150,9 +105,7 @@ case_service() {
     fail "start notice's first string"
   sleep 3
   [ "$(grep -c 'rx 20 01 21 tx 10 01 11' "$work/box.log")" -eq 32 ] || fail "not 32 hellos"
-  local gap
-  gap=$(median_query_gap)
-  [ "$gap" -ge 150 ] && [ "$gap" -le 300 ] || fail "queries every $gap ms"
+  expect_poll_cadence "$work/box.log"
 
   wine net stop "$service" >"$work/net.out" 2>&1
   wait_for_state STOPPED 30 || fail "never STOPPED"
@@ -176,9 +129,9 @@ case_service() {
 
 case_debug() {
   start_box_on_com1
-  "$wine_run" "$prefix" "$ventrel" -debug >"$work/ventrel.out" 2>"$work/ventrel.err" &
+  wine "$ventrel" -debug >"$work/ventrel.out" 2>"$work/ventrel.err" &
   local pid=$!
-  pids+=($pid)
+  track $pid
   wait_for "rx 61 0C 03 70" 30 "$work/box.log" || fail "no polls"
   sleep 3
   local stop_at
@@ -192,9 +145,7 @@ case_debug() {
   [ "$took" -ge 6900 ] && [ "$took" -lt 15000 ] || fail "ended ${took} ms after Ctrl+C"
   [ "$(ventrel_out)" = "Debugging $display."$'\n'"Stopping $display." ] ||
     fail "console: '$(ventrel_out)'"
-  local gap
-  gap=$(median_query_gap)
-  [ "$gap" -ge 150 ] && [ "$gap" -le 300 ] || fail "queries every $gap ms"
+  expect_poll_cadence "$work/box.log"
 }
 
 # A service left from an earlier run would change what installing prints.

@@ -8,64 +8,26 @@ set -u
 moravel=$1
 boxsim=$2
 out=$3
+source "$(dirname "$0")/../support/harness.sh"
+harness_start moravel-gui "$@"
 mkdir -p "$out"
-work=$(mktemp -d /tmp/moravel-gui-XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- control map"; tail -40 "$work/map" 2>/dev/null; exit 1; }
-
-# A display of our own.
-display=
-for n in $(seq 60 99); do
-  if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=$n; break; fi
-done
-[ -n "$display" ] || fail "no free display"
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
-export DISPLAY=":$display" NO_AT_BRIDGE=1 GDK_BACKEND=x11
+harness_on_fail() { echo "--- control map"; tail -40 "$work/map" 2>/dev/null; }
+start_xvfb 60 99
+export NO_AT_BRIDGE=1 GDK_BACKEND=x11
 export CONFIGURATION_DIRECTORY="$work/conf"
 key="$CONFIGURATION_DIRECTORY/SYSTEM/CurrentControlSet/Services/QuorvelToClk"
 mkdir -p "$key"
 # COM1, PAL, system time, and low bits that SAVE must carry over.
 printf '0x6100BEEF\n' >"$key/TcBoxInfo"
 
-"$boxsim" --link "$CONFIGURATION_DIRECTORY/dosdevices/com1" --mode pal --utc \
-  --log "$work/box.log" </dev/null >"$work/box.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do grep -q ready "$work/box.out" 2>/dev/null && break; sleep 0.1; done
-grep -q ready "$work/box.out" || fail "boxsim did not start"
+start_box box "$CONFIGURATION_DIRECTORY/dosdevices/com1" --mode pal --utc
 
 export MORAVEL_CONTROL_MAP="$work/map"
-setpriv --inh-caps=-sys_time --bounding-set=-sys_time -- "$moravel" >"$work/moravel.log" 2>&1 &
+"$moravel" >"$work/moravel.log" 2>&1 &
 moravel_pid=$!
-pids+=($moravel_pid)
+track $moravel_pid
 
-# The latest state block of dialog $1, once there is one.
-state() {
-  awk -v d="$1" '$1=="dialog" && $2==d {n++; buf=""; on=1; next}
-    $1=="end" && $2==d {last=buf; on=0; next}
-    on {buf=buf $0 "\n"} END {printf "%s", last}' "$work/map" 2>/dev/null
-}
-wait_dialog() {
-  for _ in $(seq 100); do [ -n "$(state "$1")" ] && return 0; sleep 0.1; done
-  fail "dialog $1 did not appear"
-}
 refresh() { : >"$work/map"; kill -USR1 "$moravel_pid"; sleep 0.4; }
-field() { state "$1" | awk -v id="$2" -v f="$3" '$1==id {print $f}'; }
-text() { state "$1" | awk -v id="$2" '$1==id {$1=$2=$3=$4=$5=$6=$7=""; sub(/^ +/, ""); print}'; }
-click() {
-  local x y w h
-  read -r x y w h < <(state "$1" | awk -v id="$2" '$1==id {print $2, $3, $4, $5}')
-  [ -n "$x" ] || fail "no control $2 in dialog $1"
-  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
-  sleep 0.3
-}
 shot() { import -window root -trim +repage "$out/$1"; }
 # await_text ID TEXT: until control ID of the main dialog shows TEXT (20 s).
 await_text() {
@@ -84,14 +46,7 @@ await_box() {
   fail "no message box '$1'"
 }
 
-wait_dialog 102
-# Saved settings: COM1, PAL, system time; the idle texts.
-[ "$(field 102 1007 6)" = 1 ] || fail "COM1 not checked"
-[ "$(field 102 1012 6)" = 1 ] || fail "PAL not checked"
-[ "$(field 102 1005 6)" = 1 ] || fail "system time not checked"
-[ "$(text 102 1002)" = "Serial Port Closed" ] || fail "status: $(text 102 1002)"
-[ "$(text 102 1000)" = "NOT TESTING" ] || fail "time code box: $(text 102 1000)"
-[ "$(field 102 1013 7)" = 0 ] || fail "Set PC Clock enabled while idle"
+expect_idle_main_dialog
 # The focus starts on the first tab stop and Tab follows the template order.
 focus() { state 102 | awk '$1=="focus" {print $2}'; }
 [ "$(focus)" = 1003 ] || fail "focus starts on $(focus), not HELP"
@@ -120,12 +75,7 @@ exec 8>&-
 
 click 102 1001
 await_text 1002 "Com Port Open. Quorvel found"
-for _ in $(seq 40); do
-  refresh
-  [[ "$(text 102 1000)" =~ ^[0-2][0-9]:[0-5] ]] && break
-done
-code=$(text 102 1000)
-[[ "$code" =~ ^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]:[0-2][0-9]$ ]] || fail "no time code: '$code'"
+await_time_code
 [ "$(text 102 1002)" = "Com Port Open. Quorvel found" ] || fail "status: $(text 102 1002)"
 [ "$(field 102 1013 7)" = 1 ] || fail "Set PC Clock not enabled during a test"
 # The code runs on: a later refresh shows another one.

@@ -12,79 +12,33 @@ boxsim=$2
 wine_run=$3
 prefix=$4
 out=$5
-[ -x "$boxsim" ] || { echo "no native box simulator at $boxsim"; exit 77; }
+source "$(dirname "$0")/../support/harness.sh"
+need_boxsim
+harness_start moravel-wine "$@"
 mkdir -p "$out"
-work=$(mktemp -d /tmp/moravel-wine-XXXXXX)
-pids=()
-cleanup() {
-  WINEPREFIX="$prefix" wineserver -k 2>/dev/null
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
+harness_on_fail() {
   echo "--- control map"; tail -30 "$work/map" 2>/dev/null
   echo "--- program"; tail -20 "$work/moravel.log"
   ps -o stat= -p "${moravel_pid:-0}" 2>/dev/null | grep -qv Z && echo "(still running)"
-  exit 1
 }
+start_xvfb 100 139
+start_box box "$work/com1" --mode pal
 
-display=
-for n in $(seq 100 139); do
-  if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=$n; break; fi
-done
-[ -n "$display" ] || fail "no free display"
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
-export DISPLAY=":$display"
-
-"$boxsim" --link "$work/com1" --mode pal --log "$work/box.log" \
-  </dev/null >"$work/box.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do grep -q ready "$work/box.out" 2>/dev/null && break; sleep 0.1; done
-device=$(sed -n 's/^boxsim: ready on //p' "$work/box.out")
-[ -n "$device" ] || fail "boxsim did not start"
-
-wine_reg() { "$wine_run" "$prefix" reg "$@" >"$work/reg.out" 2>&1; }
 key='HKLM\SYSTEM\CurrentControlSet\Services\QuorvelToClk'
-wine_reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$device" /f ||
-  fail "cannot map COM1"
 # COM1, PAL, system time, and low bits that SAVE must carry over.
-wine_reg add "$key" /v TcBoxInfo /t REG_DWORD /d 0x6100BEEF /f ||
+wine reg add "$key" /v TcBoxInfo /t REG_DWORD /d 0x6100BEEF /f >"$work/reg.out" 2>&1 ||
   fail "cannot store the settings word"
-WINEPREFIX="$prefix" wineserver -k 2>/dev/null
-WINEPREFIX="$prefix" wineserver -w 2>/dev/null
+map_ports COM1 "$device"
 
 export MORAVEL_CONTROL_MAP="$work/map"
 # A Wine desktop of its own draws the window frames, the caption and the
 # system menu as Windows does.
-"$wine_run" "$prefix" explorer /desktop=Moravel,800x600 "$moravel" \
-  >"$work/moravel.log" 2>&1 &
+wine explorer /desktop=Moravel,800x600 "$moravel" >"$work/moravel.log" 2>&1 &
 moravel_pid=$!
-pids+=($moravel_pid)
+track $moravel_pid
 
-state() {
-  awk -v d="$1" '{sub(/\r$/, "")} $1=="dialog" && $2==d {buf=""; on=1; next}
-    $1=="end" && $2==d {last=buf; on=0; next}
-    on {buf=buf $0 "\n"} END {printf "%s", last}' "$work/map" 2>/dev/null
-}
-wait_dialog() {
-  for _ in $(seq 300); do [ -n "$(state "$1")" ] && return 0; sleep 0.1; done
-  fail "dialog $1 did not appear"
-}
 refresh() { : >"$work/map"; sleep 0.7; }
-field() { state "$1" | awk -v id="$2" -v f="$3" '$1==id {print $f}'; }
-text() { state "$1" | awk -v id="$2" '$1==id {$1=$2=$3=$4=$5=$6=$7=""; sub(/^ +/, ""); print}'; }
-click() {
-  local x y w h
-  read -r x y w h < <(state "$1" | awk -v id="$2" '$1==id {print $2, $3, $4, $5}')
-  [ -n "$x" ] || fail "no control $2 in dialog $1"
-  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
-  sleep 0.5
-}
+click_pause=0.5
 # shot DIALOG FILE: a picture of that dialog's window.
 shot() {
   local x y w h
@@ -92,20 +46,10 @@ shot() {
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$2"
 }
 
-wait_dialog 102
-[ "$(field 102 1007 6)" = 1 ] || fail "COM1 not checked"
-[ "$(field 102 1012 6)" = 1 ] || fail "PAL not checked"
-[ "$(field 102 1005 6)" = 1 ] || fail "system time not checked"
-[ "$(text 102 1002)" = "Serial Port Closed" ] || fail "status: $(text 102 1002)"
-[ "$(text 102 1000)" = "NOT TESTING" ] || fail "time code box: $(text 102 1000)"
+expect_idle_main_dialog
 
 click 102 1001
-for _ in $(seq 40); do
-  refresh
-  [[ "$(text 102 1000)" =~ ^[0-2][0-9]:[0-5] ]] && break
-done
-code=$(text 102 1000)
-[[ "$code" =~ ^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]:[0-2][0-9]$ ]] || fail "no time code: '$code'"
+await_time_code
 [ "$(text 102 1002)" = "Com Port Open. Quorvel found" ] ||
   [ "$(text 102 1002)" = "BOX connected and responding." ] || fail "status: $(text 102 1002)"
 refresh
@@ -115,7 +59,7 @@ shot 102 moravel-win32.png
 click 102 1011
 click 102 1004
 click 102 1006
-"$wine_run" "$prefix" reg query "$key" /v TcBoxInfo >"$work/query.out" 2>&1
+wine reg query "$key" /v TcBoxInfo >"$work/query.out" 2>&1
 grep -qi "0x100beef" "$work/query.out" || fail "saved word: $(cat "$work/query.out")"
 
 click 102 1003

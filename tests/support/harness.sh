@@ -1,0 +1,163 @@
+# Shared setup of the program tests; source it from bash after setting
+# `boxsim` (and `wine_run` and `prefix` for the Wine tests).
+#
+# harness_start NAME ARGS...: drops the clock-setting right for this script and all
+# it starts (re-running itself under setpriv if need be), makes the work
+# folder $work, and arranges that everything started with `track` ends and
+# $work goes when the script ends. A script may define harness_cleanup to run
+# first at the end, and harness_on_fail to show more when a check fails.
+harness_start() {
+  local name=$1 bounding
+  shift
+  bounding=$(awk '/^CapBnd:/ {print $2}' /proc/$$/status)
+  if (((16#$bounding >> 25) & 1)); then
+    exec setpriv --inh-caps=-sys_time --bounding-set=-sys_time -- \
+      bash "$0" "$@"
+  fi
+  work=$(mktemp -d "/tmp/$name-XXXXXX")
+  pids=()
+  trap harness_end EXIT
+  trap 'exit 1' INT TERM
+}
+
+harness_end() {
+  local pid
+  declare -F harness_cleanup >/dev/null && harness_cleanup
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  [ -n "${prefix:-}" ] && WINEPREFIX="$prefix" wineserver -k 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+
+track() { pids+=("$@"); }
+
+fail() {
+  echo "FAIL: $*"
+  if declare -F harness_on_fail >/dev/null; then
+    harness_on_fail
+  else
+    local f
+    for f in "$work"/*.out "$work"/*.err "$work"/*.log; do
+      [ -f "$f" ] && { echo "--- $f"; grep -v fixme "$f" | tail -n 30; }
+    done
+  fi
+  exit 1
+}
+
+# Exits as skipped when the tree has no native box simulator to use.
+need_boxsim() {
+  [ -x "$boxsim" ] && return
+  echo "no native box simulator at $boxsim: build the linux preset's boxsim target"
+  exit 77
+}
+
+now_ms() { date +%s%3N; }
+
+# wait_for PATTERN SECONDS FILE
+wait_for() {
+  local deadline=$(($(now_ms) + $2 * 1000))
+  until grep -q -- "$1" "$3" 2>/dev/null; do
+    [ "$(now_ms)" -lt "$deadline" ] || return 1
+    sleep 0.05
+  done
+}
+
+# start_box NAME LINK [boxsim options]: a simulated box on a pseudo-terminal
+# that LINK points at, logging to $work/NAME.log; sets $device.
+start_box() {
+  local name=$1 link=$2
+  shift 2
+  "$boxsim" --link "$link" --log "$work/$name.log" "$@" \
+    </dev/null >"$work/$name.out" 2>&1 &
+  track $!
+  wait_for "ready on" 10 "$work/$name.out" || fail "box simulator $name did not start"
+  device=$(sed -n 's/^boxsim: ready on //p' "$work/$name.out" | head -n 1)
+}
+
+# Median gap in ms between the time code queries in a box's log (a clock
+# setting adds one query right after a poll's own, so the mean would not do).
+median_query_gap() {
+  awk '/rx 61 0C 03 70/ {
+         split(substr($1, 12), t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000
+         if (n++) print int(ms - last); last = ms }' "$1" |
+    sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }'
+}
+
+# Fails unless the box saw polls on the service's cadence.
+expect_poll_cadence() {
+  local gap
+  gap=$(median_query_gap "$1")
+  [ "$gap" -ge 150 ] && [ "$gap" -le 300 ] || fail "queries every $gap ms"
+  echo "polls every $gap ms (median)"
+}
+
+wine() { "$wine_run" "$prefix" "$@"; }
+
+# map_ports COM DEVICE [COM DEVICE...]: Wine replaces hand-made dosdevices
+# links when its server starts, so the ports are mapped in the registry and
+# the server restarted to take them.
+map_ports() {
+  while [ $# -gt 0 ]; do
+    wine reg add 'HKLM\Software\Wine\Ports' /v "$1" /t REG_SZ /d "$2" /f \
+      >/dev/null 2>&1 || fail "cannot map $1"
+    shift 2
+  done
+  WINEPREFIX="$prefix" wineserver -k 2>/dev/null
+  WINEPREFIX="$prefix" wineserver -w 2>/dev/null
+}
+
+# start_xvfb FIRST LAST: a display of our own, numbered from FIRST to LAST.
+start_xvfb() {
+  local n display=
+  for n in $(seq "$1" "$2"); do
+    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=$n; break; fi
+  done
+  [ -n "$display" ] || fail "no free display"
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  track $!
+  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
+  export DISPLAY=":$display"
+}
+
+# The control map that Moravel writes for tests: the latest state block of
+# dialog $1, a field of a control, its text, a click on it.
+state() {
+  awk -v d="$1" '{sub(/\r$/, "")} $1=="dialog" && $2==d {buf=""; on=1; next}
+    $1=="end" && $2==d {last=buf; on=0; next}
+    on {buf=buf $0 "\n"} END {printf "%s", last}' "$work/map" 2>/dev/null
+}
+wait_dialog() {
+  for _ in $(seq 300); do [ -n "$(state "$1")" ] && return 0; sleep 0.1; done
+  fail "dialog $1 did not appear"
+}
+field() { state "$1" | awk -v id="$2" -v f="$3" '$1==id {print $f}'; }
+text() { state "$1" | awk -v id="$2" '$1==id {$1=$2=$3=$4=$5=$6=$7=""; sub(/^ +/, ""); print}'; }
+click_pause=0.3
+click() {
+  local x y w h
+  read -r x y w h < <(state "$1" | awk -v id="$2" '$1==id {print $2, $3, $4, $5}')
+  [ -n "$x" ] || fail "no control $2 in dialog $1"
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+  sleep "$click_pause"
+}
+
+# The main dialog as saved settings 0x6100BEEF (COM1, PAL, system time) and
+# no test running show it.
+expect_idle_main_dialog() {
+  wait_dialog 102
+  [ "$(field 102 1007 6)" = 1 ] || fail "COM1 not checked"
+  [ "$(field 102 1012 6)" = 1 ] || fail "PAL not checked"
+  [ "$(field 102 1005 6)" = 1 ] || fail "system time not checked"
+  [ "$(text 102 1002)" = "Serial Port Closed" ] || fail "status: $(text 102 1002)"
+  [ "$(text 102 1000)" = "NOT TESTING" ] || fail "time code box: $(text 102 1000)"
+}
+
+# Waits for a running time code in the main dialog; sets $code.
+await_time_code() {
+  for _ in $(seq 40); do
+    refresh
+    [[ "$(text 102 1000)" =~ ^[0-2][0-9]:[0-5] ]] && break
+  done
+  code=$(text 102 1000)
+  [[ "$code" =~ ^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]:[0-2][0-9]$ ]] || fail "no time code: '$code'"
+}
