@@ -19,75 +19,22 @@ Bytes Hex(const std::string& text) {
 
 // ---- Time code ----------------------------------------------------------
 
-struct TimeCodeCase {
-  TimeOfDay time;
-  Mode mode;
-  PackedTimeCode code;
-};
-
-TEST(BoxsimTimeCode, MatchesThePcSideInEachMode) {
-  const TimeCodeCase cases[] = {
+// The box counts with the PC side's own arithmetic; what is its own is the
+// standard each mode stands for and the drop-frame flag in bit 6.
+TEST(BoxsimTimeCode, EachModeSendsItsStandardAndFlag) {
+  const struct {
+    TimeOfDay time;
+    Mode mode;
+    PackedTimeCode code;
+  } cases[] = {
       {{12, 34, 56, 789}, Mode::kPal, 0x12345619},
       {{12, 34, 56, 789}, Mode::kNtsc, 0x12345623},
-      {{12, 34, 56, 999}, Mode::kNtsc, 0x12345629},
-      {{12, 34, 56, 999}, Mode::kPal, 0x12345624},
-      {{0, 0, 0, 150}, Mode::kPal, 0x00000003},
-      {{23, 59, 59, 999}, Mode::kPal, 0x23595924},
-      // Drop-frame: the flag in bit 6 of the frames byte, the correction in
-      // the digits.
-      {{12, 35, 10, 980}, Mode::kNtscDropFrame, 0x12351140},
-      {{12, 35, 10, 999}, Mode::kNtscDropFrame, 0x12351140},
-      {{12, 34, 40, 0}, Mode::kNtscDropFrame, 0x12343969},
-      {{12, 34, 40, 500}, Mode::kNtscDropFrame, 0x12344054},
-      {{12, 39, 20, 500}, Mode::kNtscDropFrame, 0x12392056},
-      {{12, 30, 10, 500}, Mode::kNtscDropFrame, 0x12301055},
       {{12, 34, 56, 789}, Mode::kNtscDropFrame, 0x12345662},
+      {{12, 35, 10, 980}, Mode::kNtscDropFrame, 0x12351140},
+      {{12, 34, 40, 0}, Mode::kNtscDropFrame, 0x12343969},
   };
-  for (const TimeCodeCase& c : cases) {
-    SCOPED_TRACE(testing::Message()
-                 << c.time.hour << ":" << c.time.minute << ":" << c.time.second
-                 << "." << c.time.millisecond << " " << ModeName(c.mode));
-    EXPECT_EQ(BoxTimeCode(c.time, c.mode), c.code);
-  }
-}
-
-// The PC side reads a reply the way the link and the engine do: bytes 2 to 5
-// packed, the drop-frame flag from bit 6 in NTSC mode, the word masked. A PC
-// clock in step must then read within tolerance, and a PC clock set from the
-// code must land within two frames (and rounding) of the box's time, at every
-// second of the ten-minute drop-frame cycle.
-TEST(BoxsimTimeCode, ReadsInStepOnThePcSide) {
-  for (Mode mode : {Mode::kPal, Mode::kNtsc, Mode::kNtscDropFrame}) {
-    const int isPal = mode == Mode::kPal ? 1 : 0;
-    for (int minute = 0; minute < 10; ++minute) {
-      for (int second = 0; second < 60; ++second) {
-        for (int ms : {0, 33, 34, 500, 966, 999}) {
-          SCOPED_TRACE(testing::Message() << ModeName(mode) << " 13:" << minute
-                                          << ":" << second << "." << ms);
-          const Bytes reply = BuildTimeCodeReply(
-              BoxTimeCode({13, minute, second, ms}, mode), 0x0C);
-          const PackedTimeCode word =
-              PackTimeCode(reply[2], reply[3], reply[4], reply[5]);
-          const int dropFrame = !isPal && (word & kDropFrameFlag) ? 1 : 0;
-          ASSERT_EQ(dropFrame, mode == Mode::kNtscDropFrame ? 1 : 0);
-          ASSERT_TRUE(WithinTolerance(
-              word & kTimeCodeMask,
-              ClockToTimeCode(13, static_cast<std::uint16_t>(minute),
-                              static_cast<std::uint16_t>(second),
-                              static_cast<std::uint16_t>(ms), isPal,
-                              dropFrame)));
-
-          platform::SYSTEMTIME set = {2026, 12, 0, 6, 0, 0, 0, 0};
-          TimeCodeToClock(reply[2], reply[3], reply[4], reply[5], isPal,
-                          dropFrame, set);
-          const std::int64_t apart =
-              ToMilliseconds(
-                  {set.wHour, set.wMinute, set.wSecond, set.wMilliseconds}) -
-              ToMilliseconds({13, minute, second, ms});
-          EXPECT_LE(apart < 0 ? -apart : apart, 70);
-        }
-      }
-    }
+  for (const auto& c : cases) {
+    EXPECT_EQ(BoxTimeCode(c.time, c.mode), c.code) << ModeName(c.mode);
   }
 }
 

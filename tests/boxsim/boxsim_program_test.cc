@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/boxsim_process.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -31,98 +33,6 @@ std::int64_t MillisecondsSince(Clock::time_point start) {
              .count() /
          1000;
 }
-
-// One simulator process with pipes on its standard input and output.
-class BoxsimProcess {
- public:
-  ~BoxsimProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (stdin_ >= 0) close(stdin_);
-    if (stdout_ >= 0) close(stdout_);
-  }
-
-  void Start(const std::vector<std::string>& args) {
-    int in[2], out[2];
-    ASSERT_EQ(pipe(in), 0);
-    ASSERT_EQ(pipe(out), 0);
-    pid_ = fork();
-    ASSERT_GE(pid_, 0);
-    if (pid_ == 0) {
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-      std::vector<char*> argv = {const_cast<char*>(BOXSIM_PATH)};
-      for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      execv(BOXSIM_PATH, argv.data());
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    stdin_ = in[1];
-    stdout_ = out[0];
-  }
-
-  // The first line of standard output, waiting up to 5 s for it.
-  std::string FirstLine() {
-    std::string line;
-    char c;
-    while (line.find('\n') == std::string::npos) {
-      pollfd fd = {stdout_, POLLIN, 0};
-      if (poll(&fd, 1, 5000) <= 0 || read(stdout_, &c, 1) != 1) break;
-      line += c;
-    }
-    return line;
-  }
-
-  // The device named by the ready line.
-  std::string ReadyDevice() {
-    const std::string line = FirstLine();
-    const std::string prefix = "boxsim: ready on ";
-    EXPECT_EQ(line.rfind(prefix, 0), 0u) << line;
-    if (line.size() <= prefix.size() + 1) return "";
-    return line.substr(prefix.size(), line.size() - prefix.size() - 1);
-  }
-
-  void Send(const std::string& commandLine) {
-    const std::string text = commandLine + "\n";
-    ASSERT_EQ(write(stdin_, text.data(), text.size()),
-              static_cast<ssize_t>(text.size()));
-  }
-
-  void CloseStdin() {
-    close(stdin_);
-    stdin_ = -1;
-  }
-
-  // The exit status, or -1 when the process has not ended within the time.
-  int WaitExit(int timeoutMs) {
-    const Clock::time_point start = Clock::now();
-    while (MillisecondsSince(start) < timeoutMs) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      usleep(5000);
-    }
-    return -1;
-  }
-
-  int Stop(int signal) {
-    kill(pid_, signal);
-    return WaitExit(5000);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int stdin_ = -1;
-  int stdout_ = -1;
-};
 
 int OpenRaw(const std::string& path) {
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
@@ -215,13 +125,15 @@ class BoxsimProgram : public testing::Test {
   std::string StartBox(std::vector<std::string> args) {
     args.push_back("--log");
     args.push_back(logPath_);
-    box_.Start(args);
-    return box_.ReadyDevice();
+    EXPECT_TRUE(box_.Start(args));
+    const std::string device = box_.ReadyDevice();
+    EXPECT_FALSE(device.empty()) << "no ready line";
+    return device;
   }
 
   std::string Log() { return ReadFile(logPath_); }
 
-  BoxsimProcess box_;
+  BoxsimProcess box_{BOXSIM_PATH};
   std::string folder_;
   std::string logPath_;
 };
@@ -299,7 +211,7 @@ TEST_F(BoxsimProgram, CreatesMissingFoldersAndLeavesOtherFilesAlone) {
 
   const std::string file = folder_ + "/a/b/notes";
   std::ofstream(file) << "keep me";
-  BoxsimProcess second;
+  BoxsimProcess second(BOXSIM_PATH);
   second.Start({"--link", file, "--log", logPath_});
   EXPECT_EQ(second.WaitExit(5000), 1);
   EXPECT_EQ(ReadFile(file), "keep me");
@@ -308,7 +220,7 @@ TEST_F(BoxsimProgram, CreatesMissingFoldersAndLeavesOtherFilesAlone) {
 TEST_F(BoxsimProgram, CommandsOnStandardInputTakeEffectAndAreLogged) {
   const int fd = OpenRaw(StartBox({}));
   ASSERT_GE(fd, 0);
-  box_.Send("silence on");
+  ASSERT_TRUE(box_.Send("silence on"));
   usleep(100000);
   EXPECT_TRUE(Exchange(fd, kQuery, 7, 150).bytes.empty());
   box_.Send("silence off");
@@ -331,19 +243,6 @@ TEST_F(BoxsimProgram, CommandsOnStandardInputTakeEffectAndAreLogged) {
     EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
 }
 
-TEST_F(BoxsimProgram, ScheduledCommandsRunOnTime) {
-  const Clock::time_point start = Clock::now();
-  const int fd = OpenRaw(StartBox({"--schedule", "0.6:silence on"}));
-  ASSERT_GE(fd, 0);
-  if (MillisecondsSince(start) < 400) {
-    EXPECT_EQ(Exchange(fd, kHello, 3).bytes, kHelloReply);
-  }
-  usleep(900000);
-  EXPECT_TRUE(Exchange(fd, kHello, 3, 150).bytes.empty());
-  close(fd);
-  EXPECT_NE(Log().find("cmd silence on [schedule]"), std::string::npos);
-}
-
 TEST_F(BoxsimProgram, ScriptFileFeedsTheSchedule) {
   const std::string script = folder_ + "/faults.txt";
   std::ofstream(script) << "# faults for a test\n0 checksum bad\n\n";
@@ -354,7 +253,7 @@ TEST_F(BoxsimProgram, ScriptFileFeedsTheSchedule) {
   close(fd);
 
   std::ofstream(script) << "1 bogus\n";
-  BoxsimProcess refused;
+  BoxsimProcess refused(BOXSIM_PATH);
   refused.Start({"--script", script});
   EXPECT_EQ(refused.WaitExit(5000), 2);
 }
@@ -376,7 +275,7 @@ TEST_F(BoxsimProgram, EndOfInputEndsOnlyWhenAskedTo) {
   EXPECT_EQ(box_.WaitExit(300), -1) << "ended at end of input";
   EXPECT_EQ(box_.Stop(SIGINT), 0);
 
-  BoxsimProcess quitting;
+  BoxsimProcess quitting(BOXSIM_PATH);
   quitting.Start({"--stdin-quit", "--log", logPath_});
   EXPECT_EQ(quitting.FirstLine().rfind("boxsim: ready on", 0), 0u);
   quitting.CloseStdin();
@@ -403,7 +302,7 @@ TEST_F(BoxsimProgram, ServesAGivenDeviceAndLogsOnlyCommandsWhenQuiet) {
 }
 
 TEST_F(BoxsimProgram, HelpAndBadArguments) {
-  BoxsimProcess help;
+  BoxsimProcess help(BOXSIM_PATH);
   help.Start({"--help"});
   EXPECT_NE(help.FirstLine().find("boxsim"), std::string::npos);
   EXPECT_EQ(help.WaitExit(5000), 0);
@@ -414,7 +313,7 @@ TEST_F(BoxsimProgram, HelpAndBadArguments) {
         std::vector<std::string>{"--schedule", "5:explode"},
         std::vector<std::string>{"--frobnicate", "1"},
         std::vector<std::string>{"--link"}}) {
-    BoxsimProcess refused;
+    BoxsimProcess refused(BOXSIM_PATH);
     refused.Start(bad);
     EXPECT_EQ(refused.WaitExit(5000), 2) << bad[0];
   }

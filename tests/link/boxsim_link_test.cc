@@ -15,14 +15,15 @@
 
 #include "link/box_link.h"
 #include "tests/link/pty_peer.h"
+#include "tests/support/boxsim_process.h"
 
 namespace {
 
 using pty_test::MonotonicMs;
 using pty_test::TempSettingsRoot;
 
-// boxsim as a child process: commands go to its standard input, its
-// log to a file that is read to know when a command has taken effect.
+// The simulator logs each command when it takes effect; the log is read to
+// know that it has.
 class BoxSimulator {
  public:
   BoxSimulator() {
@@ -30,72 +31,32 @@ class BoxSimulator {
     if (mkdtemp(folder) == nullptr) return;
     folder_ = folder;
     log_ = folder_ + "/box.log";
-    int input[2];
-    int output[2];
-    if (pipe(input) != 0 || pipe(output) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(input[0], 0);
-      dup2(output[1], 1);
-      close(input[1]);
-      close(output[0]);
-      execl(QUORVEL_BOXSIM, QUORVEL_BOXSIM, "--log", log_.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(input[0]);
-    close(output[1]);
-    commands_ = input[1];
-    device_ = ReadReadyLine(output[0]);
-    close(output[0]);
+    if (process_.Start({"--log", log_})) device_ = process_.ReadyDevice();
   }
   ~BoxSimulator() {
-    if (commands_ >= 0) close(commands_);
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (!folder_.empty()) {
-      unlink(log_.c_str());
-      rmdir(folder_.c_str());
-    }
+    process_.Stop(SIGTERM);
+    unlink(log_.c_str());
+    rmdir(folder_.c_str());
   }
 
   const std::string& device() const { return device_; }
 
   // Sends one command and waits until the simulator has logged it.
   bool Command(const std::string& text) {
-    const std::string line = text + "\n";
-    if (write(commands_, line.data(), line.size()) !=
-        static_cast<ssize_t>(line.size()))
-      return false;
-    const std::int64_t give_up = MonotonicMs() + 3000;
-    while (MonotonicMs() < give_up) {
-      if (LogMentions("cmd " + text)) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!process_.Send(text)) return false;
+    for (const std::int64_t giveUp = MonotonicMs() + 3000;
+         MonotonicMs() < giveUp;
+         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+      std::ifstream file(log_);
+      std::stringstream all;
+      all << file.rdbuf();
+      if (all.str().find("cmd " + text) != std::string::npos) return true;
     }
     return false;
   }
 
  private:
-  static std::string ReadReadyLine(int fd) {
-    std::string line;
-    char c;
-    while (read(fd, &c, 1) == 1 && c != '\n') line += c;
-    const std::string prefix = "boxsim: ready on ";
-    if (line.rfind(prefix, 0) != 0) return "";
-    return line.substr(prefix.size());
-  }
-
-  bool LogMentions(const std::string& text) const {
-    std::ifstream file(log_);
-    std::stringstream all;
-    all << file.rdbuf();
-    return all.str().find(text) != std::string::npos;
-  }
-
-  pid_t pid_ = -1;
-  int commands_ = -1;
+  BoxsimProcess process_{QUORVEL_BOXSIM};
   std::string folder_;
   std::string log_;
   std::string device_;
