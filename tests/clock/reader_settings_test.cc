@@ -16,24 +16,6 @@ class ReaderSettings : public ::testing::Test {
  protected:
   void SetUp() override { settings_sandbox::Reset(); }
 
-  static void StoreWord(std::uint32_t word) {
-    platform::SettingsKey key;
-    ASSERT_TRUE(platform::OpenSettingsKey(kSettingsKeyPath, &key));
-    ASSERT_TRUE(platform::WriteSettingsDword(key, kSettingsValueName, word));
-    platform::CloseSettingsKey(key);
-  }
-
-  static std::uint32_t StoredWord() {
-    platform::SettingsKey key;
-    EXPECT_TRUE(platform::OpenSettingsKey(kSettingsKeyPath, &key));
-    std::uint32_t word = 0xDEADBEEF;
-    std::uint32_t size = sizeof word;
-    EXPECT_TRUE(
-        platform::ReadSettingsValue(key, kSettingsValueName, &word, &size));
-    platform::CloseSettingsKey(key);
-    return word;
-  }
-
   static void ExpectDefaults(const CTimeCodeClock& clock) {
     EXPECT_EQ(clock.m_comPort, 1);
     EXPECT_EQ(clock.m_useSystemTime, 0);
@@ -59,7 +41,7 @@ TEST_F(ReaderSettings, DecodesPortAndFlags) {
       {0x24000000, 4, 0, 1}, {0x43000000, 3, 1, 0}, {0x0F000000, 15, 0, 0},
   };
   for (const auto& row : rows) {
-    StoreWord(row.word);
+    ASSERT_TRUE(settings_sandbox::StoreWord(row.word));
     CTimeCodeClock clock;
     EXPECT_EQ(clock.m_comPort, row.port) << std::hex << row.word;
     EXPECT_EQ(clock.m_useSystemTime, row.systemTime) << std::hex << row.word;
@@ -73,7 +55,7 @@ TEST_F(ReaderSettings, SaveCarriesOverEveryBitItDoesNotOwn) {
   // although it opens COM1.
   const std::uint32_t stored =
       0x80000000 | 0x10000000 | 0x00AB0000 | 0x1234 | 0x07000000 | 0x20000000;
-  StoreWord(stored);
+  ASSERT_TRUE(settings_sandbox::StoreWord(stored));
   {
     CTimeCodeClock clock;
     EXPECT_EQ(clock.m_comPort, 7);
@@ -82,7 +64,7 @@ TEST_F(ReaderSettings, SaveCarriesOverEveryBitItDoesNotOwn) {
     clock.m_useSystemTime = 1;
     EXPECT_EQ(clock.SaveSettings(), 1);
   }
-  EXPECT_EQ(StoredWord(), 0xD7AB1234u);
+  EXPECT_EQ(settings_sandbox::StoredWord(), 0xD7AB1234u);
   CTimeCodeClock reloaded;
   EXPECT_EQ(reloaded.m_comPort, 7);
   EXPECT_EQ(reloaded.m_useSystemTime, 1);
@@ -97,7 +79,7 @@ TEST_F(ReaderSettings, PortSixteenIsWrittenAsZeroAndReadsAsComOne) {
     EXPECT_EQ(clock.SaveSettings(), 1);
     EXPECT_EQ(clock.m_settingsWord, 0x20000000u);
   }
-  EXPECT_EQ(StoredWord(), 0x20000000u);
+  EXPECT_EQ(settings_sandbox::StoredWord(), 0x20000000u);
   CTimeCodeClock reloaded;
   EXPECT_EQ(reloaded.m_comPort, 1);
   EXPECT_EQ(reloaded.m_isPal, 1);

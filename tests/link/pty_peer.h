@@ -19,6 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/settings_store.h"
+#include "tests/support/settings_sandbox.h"
+
 namespace pty_test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -135,28 +138,16 @@ class PtyPeer {
   int requests_ = 0;
 };
 
-// A temporary CONFIGURATION_DIRECTORY holding dosdevices/com1 -> target.
+// A fresh settings root whose dosdevices/com1 points at the target.
 class TempSettingsRoot {
  public:
   explicit TempSettingsRoot(const std::string& com1Target) {
-    char pattern[] = "/tmp/quorvel-link-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return;
-    root_ = pattern;
-    const std::string devices = root_ + "/dosdevices";
+    settings_sandbox::Reset();
+    const std::string devices =
+        std::string(platform::SettingsRoot()) + "/dosdevices";
     mkdir(devices.c_str(), 0700);
-    if (symlink(com1Target.c_str(), (devices + "/com1").c_str()) != 0) return;
-    setenv("CONFIGURATION_DIRECTORY", root_.c_str(), 1);
+    if (symlink(com1Target.c_str(), (devices + "/com1").c_str()) != 0) abort();
   }
-  ~TempSettingsRoot() {
-    unsetenv("CONFIGURATION_DIRECTORY");
-    if (root_.empty()) return;
-    unlink((root_ + "/dosdevices/com1").c_str());
-    rmdir((root_ + "/dosdevices").c_str());
-    rmdir(root_.c_str());
-  }
-
- private:
-  std::string root_;
 };
 
 }  // namespace pty_test

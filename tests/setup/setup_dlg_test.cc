@@ -8,10 +8,10 @@
 #include "platform/settings_store.h"
 #include "setup/setup_app.h"
 #include "setup/setup_dlg.h"
-#include "tests/support/settings_sandbox.h"
 #include "tests/setup/fake_window_system.h"
 #include "tests/support/fake_box.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/settings_sandbox.h"
 
 namespace {
 
@@ -20,27 +20,8 @@ using fakes::FakeDialog;
 using fakes::FakeWindowSystem;
 using setup::CSetupDlg;
 
-constexpr std::uint32_t kPortBits = 0x0F000000;
 constexpr std::uint32_t kPalBit = 0x20000000;
 constexpr std::uint32_t kSystemTimeBit = 0x40000000;
-
-void StoreSettingsWord(std::uint32_t word) {
-  platform::SettingsKey key;
-  ASSERT_NE(platform::OpenSettingsKey(kSettingsKeyPath, &key), 0);
-  ASSERT_NE(platform::WriteSettingsDword(key, kSettingsValueName, word), 0);
-  platform::CloseSettingsKey(key);
-}
-
-std::uint32_t StoredSettingsWord() {
-  platform::SettingsKey key;
-  std::uint32_t word = 0;
-  std::uint32_t size = sizeof word;
-  EXPECT_NE(platform::OpenSettingsKey(kSettingsKeyPath, &key), 0);
-  EXPECT_NE(platform::ReadSettingsValue(key, kSettingsValueName, &word, &size),
-            0);
-  platform::CloseSettingsKey(key);
-  return word;
-}
 
 bool LooksLikeTimeCode(const std::string& text) {
   if (text.size() != 11) return false;
@@ -63,7 +44,7 @@ class SetupDialogTest : public ::testing::Test {
   // with `script` as the person at the screen.
   void Run(std::uint32_t settingsWord,
            const std::function<void(CSetupDlg&)>& script) {
-    StoreSettingsWord(settingsWord);
+    ASSERT_TRUE(settings_sandbox::StoreWord(settingsWord));
     CSetupDlg dialog(nullptr);
     m_windows.OnModal(setup::kSetupDialogId,
                       [&](FakeDialog&) { script(dialog); });
@@ -171,8 +152,8 @@ TEST_F(SetupDialogTest, StartWithAnsweringBoxRunsTheTest) {
     EXPECT_TRUE(m_windows.m_messageBoxes.empty());
   });
   // The engine sleeps 50 ms before it opens the port.
-  ASSERT_FALSE(m_clock.EventsOf(fake::ClockCall::kSleep).empty());
-  EXPECT_EQ(m_clock.EventsOf(fake::ClockCall::kSleep)[0].sleepMs, 50u);
+  ASSERT_FALSE(m_clock.Sleeps().empty());
+  EXPECT_EQ(m_clock.Sleeps()[0], 50u);
 }
 
 TEST_F(SetupDialogTest, FailedStartsShowTheLowerLayersBoxesThenTheError) {
@@ -359,7 +340,8 @@ TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnce) {
       EXPECT_EQ(dialog.m_running, testing ? 1 : 0);
     });
   }
-  EXPECT_EQ(StoredSettingsWord(), 0x07000000 | kPalBit | kSystemTimeBit)
+  EXPECT_EQ(settings_sandbox::StoredWord(),
+            0x07000000 | kPalBit | kSystemTimeBit)
       << "nothing is saved without SAVE";
 }
 
@@ -376,20 +358,6 @@ TEST_F(SetupDialogTest, ANewPortTakesEffectAtTheNextStart) {
   });
 }
 
-TEST_F(SetupDialogTest, AStoredPortOf7ShowsCom1OpensCom1AndSavesBack7) {
-  const std::uint32_t word = 0x07000000 | 0x00ABCDEF;
-  Run(word, [&](CSetupDlg& dialog) {
-    EXPECT_EQ(m_windows.Check(kCom1), 1);
-    EXPECT_EQ(dialog.m_clock.m_comPort, 7);
-    Start();
-    EXPECT_EQ(m_box.m_lastName, "COM1");
-    EXPECT_EQ(dialog.m_clock.m_comPort, 7);
-    ASSERT_TRUE(m_windows.Click(kSave));
-  });
-  EXPECT_EQ(StoredSettingsWord() & kPortBits, 0x07000000u);
-  EXPECT_EQ(StoredSettingsWord(), word);
-}
-
 TEST_F(SetupDialogTest, SaveWritesTheChosenSettings) {
   Run([&](CSetupDlg&) {
     m_windows.Click(kCom4);
@@ -397,7 +365,8 @@ TEST_F(SetupDialogTest, SaveWritesTheChosenSettings) {
     m_windows.Click(kSystemTime);
     m_windows.Click(kSave);
   });
-  EXPECT_EQ(StoredSettingsWord(), 0x04000000 | kPalBit | kSystemTimeBit);
+  EXPECT_EQ(settings_sandbox::StoredWord(),
+            0x04000000 | kPalBit | kSystemTimeBit);
 }
 
 // ---- Set PC Clock and the beep box ----
@@ -495,7 +464,7 @@ TEST_F(SetupDialogTest, EndingDuringATestClosesThePortOnlyWithTheDialog) {
   for (const Case& c : {Case{setup::kIdOk, 1}, Case{setup::kIdCancel, 2}}) {
     SCOPED_TRACE(c.command);
     m_box.m_closes = 0;
-    StoreSettingsWord(0);
+    ASSERT_TRUE(settings_sandbox::StoreWord(0));
     std::size_t textsBefore = 0;
     {
       CSetupDlg dialog(nullptr);

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <string>
 
+#include "clock/time_code_clock.h"
+#include "platform/settings_store.h"
+
 namespace settings_sandbox {
 
 void Reset();
@@ -16,5 +19,27 @@ bool KeyExists();
 void PutRawValue(const void* data, std::uint32_t size);
 // The value's bytes as stored.
 std::string RawValue();
+
+// The settings word through the store's own writer and reader; a word that
+// cannot be read comes back as 0xDEADBEEF.
+inline bool StoreWord(std::uint32_t word) {
+  platform::SettingsKey key;
+  if (!platform::OpenSettingsKey(kSettingsKeyPath, &key)) return false;
+  const bool stored =
+      platform::WriteSettingsDword(key, kSettingsValueName, word);
+  platform::CloseSettingsKey(key);
+  return stored;
+}
+
+inline std::uint32_t StoredWord() {
+  platform::SettingsKey key;
+  std::uint32_t word = 0xDEADBEEF;
+  std::uint32_t size = sizeof word;
+  if (!platform::OpenSettingsKey(kSettingsKeyPath, &key)) return word;
+  if (!platform::ReadSettingsValue(key, kSettingsValueName, &word, &size))
+    word = 0xDEADBEEF;
+  platform::CloseSettingsKey(key);
+  return word;
+}
 
 }  // namespace settings_sandbox
