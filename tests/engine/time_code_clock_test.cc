@@ -72,12 +72,6 @@ class EngineTest : public ::testing::Test {
     }
     return results;
   }
-  std::vector<std::uint32_t> Sleeps() const {
-    std::vector<std::uint32_t> sleeps;
-    for (const auto& event : clock.EventsOf(ClockCall::kSleep))
-      sleeps.push_back(event.sleepMs);
-    return sleeps;
-  }
 
   fake::FakeClock clock;
   fake::FakeBox box{clock};
@@ -239,7 +233,7 @@ TEST_F(EngineTest, MinuteBoundarySleepsPastTheEdge) {
     // The box is in step with the last reading only: the check must compare
     // with that one.
     EXPECT_EQ(engine.CheckAgainstClock(), 1);
-    EXPECT_EQ(Sleeps(), c.sleeps);
+    EXPECT_EQ(clock.Sleeps(), c.sleeps);
     const auto reads = clock.EventsOf(ClockCall::kGetLocal);
     ASSERT_EQ(reads.size(), c.sleeps.size() + 1);
     EXPECT_EQ(reads.back().time.wSecond, c.lastSecond);

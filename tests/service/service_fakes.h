@@ -4,7 +4,6 @@
 // once it is running, from the worker's own thread).
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -46,7 +45,6 @@ class StatusSink : public platform::ServiceStatusSink {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_reports.push_back(status);
     m_handles.push_back(handle);
-    m_changed.notify_all();
     if (static_cast<int>(m_reports.size()) == m_failReport) {
       platform::SetLastError(m_error);
       return 0;
@@ -59,25 +57,12 @@ class StatusSink : public platform::ServiceStatusSink {
     return m_reports;
   }
 
-  // Waits (real time) until a report of this state has been made.
-  bool WaitForState(std::uint32_t state, int milliseconds) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    return m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                              [&] {
-                                for (const auto& report : m_reports)
-                                  if (report.dwCurrentState == state)
-                                    return true;
-                                return false;
-                              });
-  }
-
   static constexpr platform::ServiceStatusHandle kHandle = 0x5E;
   std::string m_registeredName;
   std::vector<platform::ServiceStatusHandle> m_handles;
 
  private:
   std::mutex m_mutex;
-  std::condition_variable m_changed;
   std::vector<platform::SERVICE_STATUS> m_reports;
 };
 

@@ -106,13 +106,6 @@ class ServiceRuntimeTest : public ::testing::Test {
     };
   }
 
-  std::vector<std::uint32_t> Sleeps() {
-    std::vector<std::uint32_t> sleeps;
-    for (const auto& event : m_clock.EventsOf(fake::ClockCall::kSleep))
-      sleeps.push_back(event.sleepMs);
-    return sleeps;
-  }
-
   fake::FakeClock m_clock;
   PacedBox m_box{m_clock};
   fake::StatusSink m_sink;
@@ -153,24 +146,8 @@ TEST_F(ServiceRuntimeTest, ReportsFollowTheStartAndStopTable) {
   EXPECT_EQ(m_box.m_queries, 0);
   EXPECT_FALSE(m_box.m_isOpen);
   EXPECT_EQ(g_beeps, std::vector<std::uint32_t>{platform::kDefaultBeep});
-  EXPECT_EQ(Sleeps().back(), kClosingPauseMs);
+  EXPECT_EQ(m_clock.Sleeps().back(), kClosingPauseMs);
   EXPECT_EQ(g_stopEvent.load(), nullptr);
-}
-
-TEST_F(ServiceRuntimeTest, PollsOnTheCadenceUntilStoppedFromAnotherThread) {
-  std::thread service([] { ServiceEntry(0, nullptr); });
-  ASSERT_TRUE(m_sink.WaitForState(kServiceRunning, 10000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  OnServiceControl(kServiceControlStop);
-  service.join();
-
-  // 153 ms a poll: about six in a second, with room for a slow machine.
-  EXPECT_GE(m_box.m_queries, 3);
-  EXPECT_LE(m_box.m_queries, 8);
-  const auto reports = Summarise(m_sink.Reports());
-  ASSERT_EQ(reports.size(), 5u);
-  EXPECT_EQ(reports[3], (Report{kServiceStopPending, 1, 3, 1000, 0}));
-  EXPECT_EQ(reports[4].state, kServiceStopped);
 }
 
 TEST_F(ServiceRuntimeTest, PendingReportsKeepCountingAcrossInterrogations) {
@@ -272,7 +249,7 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
   // Every path that ran the worker ends alike: port closed, beep, pause.
   if (row.states.size() > 2) {
     EXPECT_EQ(g_beeps, std::vector<std::uint32_t>{platform::kDefaultBeep});
-    EXPECT_EQ(Sleeps().back(), kClosingPauseMs);
+    EXPECT_EQ(m_clock.Sleeps().back(), kClosingPauseMs);
     EXPECT_FALSE(m_box.m_isOpen);
   } else {
     EXPECT_EQ(m_box.m_opens, 0);
@@ -372,7 +349,7 @@ TEST_F(ServiceRuntimeTest, DebugModeWritesAndReportsNothing) {
   EXPECT_EQ(ReportStatusToSCMgr(kServiceRunning, 0, 0), 1);
   EXPECT_TRUE(m_sink.Reports().empty());
   EXPECT_EQ(g_beeps, std::vector<std::uint32_t>{platform::kDefaultBeep});
-  EXPECT_EQ(Sleeps().back(), kClosingPauseMs);
+  EXPECT_EQ(m_clock.Sleeps().back(), kClosingPauseMs);
 }
 
 TEST_F(ServiceRuntimeTest, ConsoleControlHandlesBreakAndCtrlCOnly) {

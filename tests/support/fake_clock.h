@@ -131,6 +131,12 @@ class FakeClock : public platform::ClockBackend {
       if (event.call == call) found.push_back(event);
     return found;
   }
+  std::vector<std::uint32_t> Sleeps() const {
+    std::vector<std::uint32_t> sleeps;
+    for (const ClockEvent& event : EventsOf(ClockCall::kSleep))
+      sleeps.push_back(event.sleepMs);
+    return sleeps;
+  }
   int SetsTaken() const { return m_setsTaken; }
   int SetsRefused() const { return m_setsRefused; }
 

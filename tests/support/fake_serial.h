@@ -42,22 +42,17 @@ class FakeSerial : public platform::SerialBackend {
   bool failGetState = false;
   bool failSetState = false;
   bool failGetTimeouts = false;
-  bool failSetTimeouts = false;
   bool failWrite = false;
   bool failPurge = false;
-  bool failClearErrors = false;
   int closeResult = 1;
-  std::uint32_t writeLimit = 0xFFFFFFFFu;  // bytes a write moves at most
   std::uint32_t reportedErrors = 0;
-  platform::COMSTAT reportedStatus{};
 
   // Device state and record --------------------------------------------
   std::deque<ReadResult> reads;
   platform::DCB state;              // what GetState reports, SetState keeps
   platform::COMMTIMEOUTS timeouts;  // likewise for the time-outs
   std::vector<std::string> calls;   // "Open COM1", "Purge 15", "Read 3"...
-  std::vector<std::string> openedNames;
-  std::vector<Bytes> writes;  // bytes each write moved
+  std::vector<Bytes> writes;        // bytes each write moved
   std::set<platform::SerialHandle> openHandles;
 
   Bytes AllWritten() const {
@@ -75,7 +70,6 @@ class FakeSerial : public platform::SerialBackend {
   platform::SerialHandle Open(const char* name, bool overlapped) override {
     calls.push_back(std::string("Open ") + name + (overlapped ? " ov" : ""));
     if (busyNames.count(name)) return platform::kInvalidSerialHandle;
-    openedNames.push_back(name);
     const platform::SerialHandle handle = nextHandle_++;
     openHandles.insert(handle);
     return handle;
@@ -108,7 +102,7 @@ class FakeSerial : public platform::SerialBackend {
   int SetTimeouts(platform::SerialHandle handle,
                   const platform::COMMTIMEOUTS& t) override {
     calls.push_back("SetTimeouts");
-    if (failSetTimeouts || !Known(handle)) return 0;
+    if (!Known(handle)) return 0;
     timeouts = t;
     return 1;
   }
@@ -131,10 +125,9 @@ class FakeSerial : public platform::SerialBackend {
     calls.push_back("Write " + std::to_string(count));
     *sent = 0;
     if (failWrite || !Known(handle)) return 0;
-    const std::uint32_t n = count < writeLimit ? count : writeLimit;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    writes.emplace_back(bytes, bytes + n);
-    *sent = n;
+    writes.emplace_back(bytes, bytes + count);
+    *sent = count;
     return 1;
   }
   int Purge(platform::SerialHandle handle, std::uint32_t flags) override {
@@ -144,9 +137,9 @@ class FakeSerial : public platform::SerialBackend {
   int ClearErrors(platform::SerialHandle handle, std::uint32_t* errors,
                   platform::COMSTAT* status) override {
     calls.push_back("ClearErrors");
-    if (failClearErrors || !Known(handle)) return 0;
+    if (!Known(handle)) return 0;
     *errors = reportedErrors;
-    if (status != nullptr) *status = reportedStatus;
+    if (status != nullptr) *status = {};
     return 1;
   }
 
