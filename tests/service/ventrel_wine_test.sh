@@ -31,7 +31,8 @@ start_box_on_com1() {
   [ -e "$work/com1" ] && mv "$work/box.log" "$work/box-before.log"
   start_box box "$work/com1" "$@"
   map_ports COM1 "$device"
-  WINEDEBUG=err+eventlog wine "$keepalive" 280 >/dev/null 2>"$work/events.err" &
+  WINEDEBUG=err+eventlog "$wine_run" "$prefix" "$keepalive" 280 \
+    >/dev/null 2>"$work/events.err" &
   track $!
   sleep 2
 }
@@ -129,7 +130,7 @@ case_service() {
 
 case_debug() {
   start_box_on_com1
-  wine "$ventrel" -debug >"$work/ventrel.out" 2>"$work/ventrel.err" &
+  "$wine_run" "$prefix" "$ventrel" -debug >"$work/ventrel.out" 2>"$work/ventrel.err" &
   local pid=$!
   track $pid
   wait_for "rx 61 0C 03 70" 30 "$work/box.log" || fail "no polls"

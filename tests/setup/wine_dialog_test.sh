@@ -33,7 +33,8 @@ map_ports COM1 "$device"
 export MORAVEL_CONTROL_MAP="$work/map"
 # A Wine desktop of its own draws the window frames, the caption and the
 # system menu as Windows does.
-wine explorer /desktop=Moravel,800x600 "$moravel" >"$work/moravel.log" 2>&1 &
+"$wine_run" "$prefix" explorer /desktop=Moravel,800x600 "$moravel" \
+  >"$work/moravel.log" 2>&1 &
 moravel_pid=$!
 track $moravel_pid
 

@@ -91,6 +91,8 @@ expect_poll_cadence() {
   echo "polls every $gap ms (median)"
 }
 
+# In the foreground only: started with & it is a subshell, which a signal
+# meant for the program would not reach.
 wine() { "$wine_run" "$prefix" "$@"; }
 
 # map_ports COM DEVICE [COM DEVICE...]: Wine replaces hand-made dosdevices
