@@ -291,18 +291,6 @@ TEST_F(EngineTest, MissCountRestartsAfterAHitOrNoRunningCode) {
   }
 }
 
-TEST_F(EngineTest, SilentBoxNeverSetsTheClock) {
-  ConnectReady();
-  engine.m_setClockEnabled = 1;
-  for (int i = 0; i < 40; ++i) box.Script(BoxReply::kSilent);
-  for (int i = 0; i < 40; ++i) {
-    EXPECT_EQ(engine.Poll(), 0);
-    EXPECT_EQ(engine.m_noTimeCode, 1);
-  }
-  EXPECT_EQ(engine.m_missCount, 0u);
-  EXPECT_EQ(clock.SetsTaken() + clock.SetsRefused(), 0);
-}
-
 TEST_F(EngineTest, RefusedSetWaitsForSixMoreMisses) {
   ConnectReady();
   engine.m_setClockEnabled = 1;
