@@ -20,21 +20,9 @@ constexpr std::uint32_t kWriteConstantMs = 10;
 constexpr std::int32_t kMsPerDay = 24 * 60 * 60 * 1000;
 constexpr std::int32_t kMsPerHalfDay = kMsPerDay / 2;
 
-bool IsLeapYear(unsigned year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-unsigned DaysInMonth(unsigned year, unsigned month) {
-  static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30,
-                                     31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12) return 31;
-  if (month == 2 && IsLeapYear(year)) return 29;
-  return kDays[month - 1];
-}
-
 void NextDay(platform::SYSTEMTIME& time) {
   time.wDayOfWeek = static_cast<std::uint16_t>((time.wDayOfWeek + 1) % 7);
-  if (time.wDay < DaysInMonth(time.wYear, time.wMonth)) {
+  if (time.wDay < platform::DaysInMonth(time.wYear, time.wMonth)) {
     ++time.wDay;
     return;
   }
@@ -59,7 +47,8 @@ void PreviousDay(platform::SYSTEMTIME& time) {
     time.wMonth = 12;
     --time.wYear;
   }
-  time.wDay = static_cast<std::uint16_t>(DaysInMonth(time.wYear, time.wMonth));
+  time.wDay = static_cast<std::uint16_t>(
+      platform::DaysInMonth(time.wYear, time.wMonth));
 }
 
 bool HasValidTimeOfDay(const platform::SYSTEMTIME& time) {

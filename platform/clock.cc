@@ -9,18 +9,16 @@ ClockBackend& Current() {
   return g_installedClock != nullptr ? *g_installedClock : SystemClock();
 }
 
-bool IsLeapYear(unsigned year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+}  // namespace
 
 unsigned DaysInMonth(unsigned year, unsigned month) {
   static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30,
                                      31, 31, 30, 31, 30, 31};
-  if (month == 2 && IsLeapYear(year)) return 29;
+  if (month < 1 || month > 12) return 31;
+  const bool leapYear = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month == 2 && leapYear) return 29;
   return kDays[month - 1];
 }
-
-}  // namespace
 
 void UseClockBackend(ClockBackend* backend) { g_installedClock = backend; }
 

@@ -46,6 +46,9 @@ int SetLocalTime(const SYSTEMTIME& time);
 int SetSystemTime(const SYSTEMTIME& time);
 void Sleep(std::uint32_t milliseconds);
 
+// Days in a month of the Gregorian calendar; 31 for a month outside 1-12.
+unsigned DaysInMonth(unsigned year, unsigned month);
+
 // True when every field of the record names a real moment: a month of 1-12, a
 // day that exists in that month and year, hours 0-23, minutes and seconds 0-59,
 // milliseconds 0-999, a year of 1601-30827. wDayOfWeek is not looked at.
