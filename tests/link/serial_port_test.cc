@@ -27,8 +27,15 @@ class SerialPortTest : public ::testing::Test {
   }
   ~SerialPortTest() override { SetUserNoticeHandler(nullptr); }
 
+  // Opens COM1 and forgets the calls that took.
+  void OpenCom1() {
+    ASSERT_EQ(1, port.Open(1, 0));
+    device.calls.clear();
+  }
+
   fakes::FakeSerial device;
   SleepRecorder clock;
+  CSerialPort port;
 };
 
 TEST_F(SerialPortTest, PortNumbersMapToDeviceNamesAndAreKeptAsGiven) {
@@ -39,18 +46,17 @@ TEST_F(SerialPortTest, PortNumbersMapToDeviceNamesAndAreKeptAsGiven) {
                {0, "COM1"}, {5, "COM1"}, {15, "COM1"}, {-1, "COM1"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.number);
-    CSerialPort port;
+    CSerialPort each;
     device.calls.clear();
-    ASSERT_EQ(1, port.Open(c.number, 0));
+    ASSERT_EQ(1, each.Open(c.number, 0));
     EXPECT_EQ(Calls{std::string("Open ") + c.name}, device.calls);
-    EXPECT_EQ(1, port.m_isOpen);
-    EXPECT_EQ(c.number, port.m_portNumber);
+    EXPECT_EQ(1, each.m_isOpen);
+    EXPECT_EQ(c.number, each.m_portNumber);
   }
 }
 
 TEST_F(SerialPortTest, HeldDeviceFailsToOpenAndRaisesTheNotice) {
   device.busyNames.insert("COM2");
-  CSerialPort port;
   EXPECT_EQ(0, port.Open(2, 0));
   EXPECT_EQ(0, port.m_isOpen);
   EXPECT_EQ(1, port.m_portNumber);
@@ -58,12 +64,9 @@ TEST_F(SerialPortTest, HeldDeviceFailsToOpenAndRaisesTheNotice) {
 }
 
 TEST_F(SerialPortTest, ReopenPurgesAndClosesFirstAndAFailedReopenLeavesClosed) {
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
-  device.calls.clear();
+  OpenCom1();
   ASSERT_EQ(1, port.Open(2, 0));
   EXPECT_EQ((Calls{"Purge 15", "Close", "Open COM2"}), device.calls);
-
   device.busyNames.insert("COM3");
   device.calls.clear();
   EXPECT_EQ(0, port.Open(3, 0));
@@ -73,32 +76,28 @@ TEST_F(SerialPortTest, ReopenPurgesAndClosesFirstAndAFailedReopenLeavesClosed) {
   EXPECT_TRUE(device.openHandles.empty());
 }
 
-TEST_F(SerialPortTest, CloseOnAClosedPortReturnsOneWithoutPlatformCalls) {
-  CSerialPort port;
-  EXPECT_EQ(1, port.Close());
-  ASSERT_EQ(1, port.Open(1, 0));
-  device.closeResult = 1;
-  EXPECT_EQ(1, port.Close());
-  device.calls.clear();
+// A close reports the handle's result and forgets the handle either way; a
+// close on a closed port makes no platform call.
+TEST_F(SerialPortTest, CloseReportsTheHandleResultOnce) {
   EXPECT_EQ(1, port.Close());
   EXPECT_TRUE(device.calls.empty());
-}
-
-TEST_F(SerialPortTest, CloseReportsTheHandleResultAndForgetsTheHandle) {
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
-  device.closeResult = 0;
-  device.calls.clear();
-  EXPECT_EQ(0, port.Close());
-  EXPECT_EQ((Calls{"Purge 15", "Close"}), device.calls);
-  EXPECT_EQ(0, port.m_isOpen);
-  EXPECT_EQ(platform::kInvalidSerialHandle, port.m_handle);
+  for (int result : {1, 0}) {
+    OpenCom1();
+    device.closeResult = result;
+    EXPECT_EQ(result, port.Close());
+    EXPECT_EQ((Calls{"Purge 15", "Close"}), device.calls);
+    EXPECT_EQ(0, port.m_isOpen);
+    EXPECT_EQ(platform::kInvalidSerialHandle, port.m_handle);
+    device.calls.clear();
+    EXPECT_EQ(1, port.Close());
+    EXPECT_TRUE(device.calls.empty());
+  }
 }
 
 TEST_F(SerialPortTest, DestroyingAnOpenPortPurgesAndClosesIt) {
   {
-    CSerialPort port;
-    ASSERT_EQ(1, port.Open(4, 0));
+    CSerialPort other;
+    ASSERT_EQ(1, other.Open(4, 0));
     device.calls.clear();
   }
   EXPECT_EQ((Calls{"Purge 15", "Close"}), device.calls);
@@ -106,8 +105,7 @@ TEST_F(SerialPortTest, DestroyingAnOpenPortPurgesAndClosesIt) {
 }
 
 TEST_F(SerialPortTest, ClosedPortOperationsFailWithoutReachingTheDevice) {
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
+  OpenCom1();
   ASSERT_EQ(1, port.Close());
   device.calls.clear();
   std::uint8_t buffer[4] = {};
@@ -134,9 +132,7 @@ TEST_F(SerialPortTest, ApplyLineSettingsWritesFourFieldsAndKeepsTheRest) {
   device.state.ByteSize = 7;
   device.state.Parity = 2;
   device.state.StopBits = 2;
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
-  device.calls.clear();
+  OpenCom1();
   EXPECT_EQ(1, port.ApplyLineSettings());
   EXPECT_EQ((Calls{"GetState", "SetState"}), device.calls);
   EXPECT_EQ(38400u, device.state.BaudRate);
@@ -147,40 +143,21 @@ TEST_F(SerialPortTest, ApplyLineSettingsWritesFourFieldsAndKeepsTheRest) {
   EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.sleeps);
 }
 
-TEST_F(SerialPortTest, ApplyLineSettingsGivesUpAtOnceWhenTheFetchFails) {
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
+// A failing fetch returns at once; a failing store still waits its 300 ms.
+TEST_F(SerialPortTest, FailedFetchesGiveUpAtOnceAndFailedStoresWait) {
+  OpenCom1();
   device.failGetState = true;
-  device.calls.clear();
   EXPECT_EQ(0, port.ApplyLineSettings());
   EXPECT_EQ(Calls{"GetState"}, device.calls);
   EXPECT_TRUE(clock.sleeps.empty());
-}
 
-TEST_F(SerialPortTest, StoreStateWaitsAlsoWhenTheStoreFails) {
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
+  device.failGetState = false;
   device.failSetState = true;
   EXPECT_EQ(0, port.ApplyLineSettings());
   EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.sleeps);
   EXPECT_EQ(0, port.StoreState());
   EXPECT_EQ(600u, clock.TotalMs());
-}
 
-TEST_F(SerialPortTest, SetTimeoutsFillsAllFiveFieldsInOrder) {
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
-  EXPECT_EQ(1, port.SetTimeouts(1, 2, 3, 4, 5));
-  EXPECT_EQ(1u, device.timeouts.ReadIntervalTimeout);
-  EXPECT_EQ(2u, device.timeouts.ReadTotalTimeoutMultiplier);
-  EXPECT_EQ(3u, device.timeouts.ReadTotalTimeoutConstant);
-  EXPECT_EQ(4u, device.timeouts.WriteTotalTimeoutMultiplier);
-  EXPECT_EQ(5u, device.timeouts.WriteTotalTimeoutConstant);
-}
-
-TEST_F(SerialPortTest, SetTimeoutsLeavesTheDeviceAloneWhenTheFetchFails) {
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
   device.timeouts = {7, 7, 7, 7, 7};
   device.failGetTimeouts = true;
   device.calls.clear();
@@ -189,11 +166,20 @@ TEST_F(SerialPortTest, SetTimeoutsLeavesTheDeviceAloneWhenTheFetchFails) {
   EXPECT_EQ(7u, device.timeouts.ReadTotalTimeoutConstant);
 }
 
+TEST_F(SerialPortTest, SetTimeoutsFillsAllFiveFieldsInOrder) {
+  OpenCom1();
+  EXPECT_EQ(1, port.SetTimeouts(1, 2, 3, 4, 5));
+  const platform::COMMTIMEOUTS& t = device.timeouts;
+  EXPECT_EQ((std::vector<std::uint32_t>{1, 2, 3, 4, 5}),
+            (std::vector<std::uint32_t>{
+                t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
+                t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
+                t.WriteTotalTimeoutConstant}));
+}
+
 TEST_F(SerialPortTest, ClearInputClearsErrorsThenPurgesInputOnly) {
-  CSerialPort port;
-  ASSERT_EQ(1, port.Open(1, 0));
+  OpenCom1();
   device.reportedErrors = 0x8;
-  device.calls.clear();
   EXPECT_EQ(1, port.ClearInput());
   EXPECT_EQ((Calls{"ClearErrors", "Purge 8"}), device.calls);
   EXPECT_EQ(0x8u, port.m_commErrors);
