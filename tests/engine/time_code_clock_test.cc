@@ -80,46 +80,35 @@ class EngineTest : public ::testing::Test {
 
 // ---- One check against the clock -------------------------------------------
 
-struct CheckCase {
-  const char* name;
-  int isPal;
-  int hour, minute, second, ms;
-  std::uint8_t frames, seconds, minutes, hours;
-  int expected;
-  int dropFrameAfter;
-};
-
 TEST_F(EngineTest, CheckComparesAtFrameResolution) {
-  const CheckCase cases[] = {
-      {"NTSC in step", 0, 12, 34, 56, 789, 0x22, 0x56, 0x34, 0x12, 1, 0},
-      {"NTSC into the next second", 0, 12, 34, 56, 789, 0x02, 0x57, 0x34, 0x12,
-       0, 0},
-      {"PAL two frames behind", 1, 12, 34, 56, 789, 0x17, 0x56, 0x34, 0x12, 1,
-       0},
-      {"PAL three frames behind", 1, 12, 34, 56, 789, 0x16, 0x56, 0x34, 0x12, 0,
-       0},
-      {"PAL ignores the drop-frame bit", 1, 12, 34, 56, 789, 0x59, 0x56, 0x34,
-       0x12, 1, 0},
-      {"drop-frame flag from the reply", 0, 12, 34, 40, 0, 0x69, 0x39, 0x34,
-       0x12, 1, 1},
-      {"same code without the flag", 0, 12, 34, 40, 0, 0x29, 0x39, 0x34, 0x12,
-       0, 0},
+  const struct {
+    const char* name;
+    int isPal;
+    int second, ms;
+    PackedTimeCode code;  // as the reply's four bytes read
+    int expected, dropFrameAfter;
+  } cases[] = {
+      {"NTSC in step", 0, 56, 789, 0x12345622, 1, 0},
+      {"NTSC into the next second", 0, 56, 789, 0x12345702, 0, 0},
+      {"PAL two frames behind", 1, 56, 789, 0x12345617, 1, 0},
+      {"PAL three frames behind", 1, 56, 789, 0x12345616, 0, 0},
+      {"PAL ignores the drop-frame bit", 1, 56, 789, 0x12345659, 1, 0},
+      {"drop-frame flag from the reply", 0, 40, 0, 0x12343969, 1, 1},
+      {"same code without the flag", 0, 40, 0, 0x12343929, 0, 0},
   };
-  for (const CheckCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     engine.Connect(false);
     engine.m_isPal = c.isPal;
     engine.m_dropFrame = 0;
     ConnectReady();
-    StartLocal(c.hour, c.minute, c.second, c.ms);
+    StartLocal(12, 34, c.second, c.ms);
     PrimeHistoryBelow(0x00000010);
-    box.ScriptBytes(c.frames, c.seconds, c.minutes, c.hours);
+    box.ScriptCode(c.code);
     EXPECT_EQ(engine.CheckAgainstClock(), c.expected);
     EXPECT_EQ(engine.m_noTimeCode, 0);
     EXPECT_EQ(engine.m_dropFrame, c.dropFrameAfter);
-    EXPECT_EQ(
-        engine.m_recentCodes[0],
-        PackTimeCode(c.frames, c.seconds, c.minutes, c.hours) & kTimeCodeMask);
+    EXPECT_EQ(engine.m_recentCodes[0], c.code & kTimeCodeMask);
   }
 }
 
@@ -500,9 +489,7 @@ TEST_F(EngineTest, ConnectStateTable) {
     {
       CTimeCodeClock caseEngine;
       caseEngine.Connect(true);
-      EXPECT_EQ((Flags{caseEngine.m_portOpen, caseEngine.m_lineConfigured,
-                       caseEngine.m_linkReady}),
-                c.after);
+      EXPECT_EQ(FlagsOf(caseEngine), c.after);
       EXPECT_EQ(g_connectNotices, c.notices);
       EXPECT_EQ(caseBox.m_opens, c.opens);
       EXPECT_EQ(caseBox.m_setStates, c.setStates);
@@ -523,11 +510,12 @@ TEST_F(EngineTest, ConnectedEngineRepeatsOnlyTheHandshake) {
   engine.m_comPort = 3;
   ConnectReady();
   EXPECT_EQ(box.m_lastName, "COM3");
-  EXPECT_EQ(box.m_timeouts.ReadIntervalTimeout, 10u);
-  EXPECT_EQ(box.m_timeouts.ReadTotalTimeoutMultiplier, 10u);
-  EXPECT_EQ(box.m_timeouts.ReadTotalTimeoutConstant, 20u);
-  EXPECT_EQ(box.m_timeouts.WriteTotalTimeoutMultiplier, 10u);
-  EXPECT_EQ(box.m_timeouts.WriteTotalTimeoutConstant, 10u);
+  const platform::COMMTIMEOUTS& t = box.m_timeouts;
+  EXPECT_EQ((std::vector<std::uint32_t>{10, 10, 20, 10, 10}),
+            (std::vector<std::uint32_t>{
+                t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
+                t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
+                t.WriteTotalTimeoutConstant}));
   const int hellos = box.m_hellos;
   ConnectReady();
   EXPECT_EQ(box.m_opens, 1);
