@@ -5,9 +5,7 @@
 # closes the port. Screenshots of both dialogs are left in the output folder.
 # Usage: gtk_dialog_test.sh MORAVEL BOXSIM OUTPUT_FOLDER
 set -u
-moravel=$1
-boxsim=$2
-out=$3
+moravel=$1 boxsim=$2 out=$3
 source "$(dirname "$0")/../support/harness.sh"
 harness_start moravel-gui "$@"
 mkdir -p "$out"
@@ -49,13 +47,11 @@ await_box() {
 expect_idle_main_dialog
 # The focus starts on the first tab stop and Tab follows the template order.
 focus() { state 102 | awk '$1=="focus" {print $2}'; }
-[ "$(focus)" = 1003 ] || fail "focus starts on $(focus), not HELP"
-xdotool key Tab
-refresh
-[ "$(focus)" = 1006 ] || fail "Tab went to $(focus), not SAVE"
-xdotool key Tab
-refresh
-[ "$(focus)" = 1 ] || fail "Tab went to $(focus), not EXIT"
+for want in 1003 1006 1; do  # HELP, SAVE, EXIT
+  [ "$(focus)" = "$want" ] || fail "focus on $(focus), not $want"
+  xdotool key Tab
+  refresh
+done
 
 # While another program (a running Ventrel) holds the port, TEST/RUN shows
 # the two message boxes and then the initialisation error.
@@ -68,7 +64,6 @@ xdotool key Return
 await_box "Serial port not opened or serial time code device  is missing or malfunctioning at selected settings."
 xdotool key Return
 await_text 1002 "Initialization Error! Check Settings"
-[ "$(text 102 1002)" = "Initialization Error! Check Settings" ] || fail "status with the port held: $(text 102 1002)"
 [ "$(field 102 1001 6)" = 0 ] || fail "TEST/RUN stayed in after a failed start"
 [ "$(field 102 1013 7)" = 1 ] || fail "Set PC Clock not enabled after a failed start"
 exec 8>&-
@@ -76,7 +71,6 @@ exec 8>&-
 click 102 1001
 await_text 1002 "Com Port Open. Quorvel found"
 await_time_code
-[ "$(text 102 1002)" = "Com Port Open. Quorvel found" ] || fail "status: $(text 102 1002)"
 [ "$(field 102 1013 7)" = 1 ] || fail "Set PC Clock not enabled during a test"
 # The code runs on: a later refresh shows another one.
 sleep 1
