@@ -77,10 +77,7 @@ TEST_F(PtyLinkTest, BothRequestsGoOnTheWireAsTheirBytes) {
 }
 
 TEST_F(PtyLinkTest, HandshakeMakesThirtyTwoPassesWithPauses) {
-  std::int64_t took = 0;
-  int result = 0;
-  took = Timed([&] { result = link.Handshake(); });
-  EXPECT_EQ(1, result);
+  const std::int64_t took = Timed([&] { EXPECT_EQ(1, link.Handshake()); });
   EXPECT_EQ(1, link.m_handshakeOk);
   Bytes expected;
   for (int i = 0; i < 32; ++i)
@@ -125,9 +122,7 @@ TEST_F(PtyLinkTest, BadHeadersAreRefusedWithoutReadingTheTail) {
 
 TEST_F(PtyLinkTest, QueryToASilentBoxReturnsAfterAboutFiftyMilliseconds) {
   peer.SetResponder(&SilentBox);
-  int result = 1;
-  const std::int64_t took = Timed([&] { result = link.QueryTimeCode(); });
-  EXPECT_EQ(0, result);
+  const std::int64_t took = Timed([&] { EXPECT_EQ(0, link.QueryTimeCode()); });
   EXPECT_GE(took, 45);
   EXPECT_LT(took, 500);
 }
@@ -136,9 +131,7 @@ TEST_F(PtyLinkTest, ACutTailIsRefusedEvenWhenTheOldTailWouldFit) {
   ASSERT_EQ(1, link.QueryTimeCode());
   const Bytes cut(kTimeCode.begin(), kTimeCode.begin() + 5);
   peer.SetResponder([&](const Bytes&) { return Answer{{0, cut}}; });
-  int result = 1;
-  const std::int64_t took = Timed([&] { result = link.QueryTimeCode(); });
-  EXPECT_EQ(0, result);
+  const std::int64_t took = Timed([&] { EXPECT_EQ(0, link.QueryTimeCode()); });
   EXPECT_EQ(0, link.m_replyLength);
   EXPECT_LT(took, 800);  // the gap after the last byte ends the tail read
 }

@@ -56,7 +56,7 @@ class PtyPeer {
   ~PtyPeer() {
     stop_ = true;
     if (thread_.joinable()) thread_.join();
-    HangUp();
+    if (master_ >= 0) close(master_);
   }
 
   bool ok() const { return master_ >= 0 && !slave_.empty(); }
@@ -73,15 +73,6 @@ class PtyPeer {
   void SetResponder(Responder responder) {
     std::lock_guard<std::mutex> lock(mutex_);
     responder_ = std::move(responder);
-  }
-  // Closes the master: the port sees the line go away.
-  void HangUp() {
-    stop_ = true;
-    if (thread_.joinable() && std::this_thread::get_id() != thread_.get_id())
-      thread_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (master_ >= 0) close(master_);
-    master_ = -1;
   }
 
  private:
