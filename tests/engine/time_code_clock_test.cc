@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "link/user_notice.h"
@@ -448,16 +449,8 @@ TEST_F(EngineTest, SettingKeepsTheDateNearestToTheReading) {
 // ---- Connecting
 // --------------------------------------------------------------
 
-struct Flags {
-  int portOpen, lineConfigured, linkReady;
-  bool operator==(const Flags& o) const {
-    return portOpen == o.portOpen && lineConfigured == o.lineConfigured &&
-           linkReady == o.linkReady;
-  }
-};
-std::ostream& operator<<(std::ostream& out, const Flags& f) {
-  return out << f.portOpen << f.lineConfigured << f.linkReady;
-}
+// Port open, line configured, link ready.
+using Flags = std::tuple<int, int, int>;
 
 Flags FlagsOf(const CTimeCodeClock& engine) {
   return {engine.m_portOpen, engine.m_lineConfigured, engine.m_linkReady};
