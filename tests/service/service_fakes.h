@@ -26,17 +26,14 @@ class StatusSink : public platform::ServiceStatusSink {
   int m_failReport = 0;
   std::uint32_t m_error = 1234;
 
-  platform::ServiceControlHandler m_handler = nullptr;
-
   platform::ServiceStatusHandle RegisterCtrlHandler(
-      const char* name, platform::ServiceControlHandler handler) override {
+      const char* name, platform::ServiceControlHandler) override {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_registeredName = name;
     if (m_failRegistration) {
       platform::SetLastError(m_error);
       return 0;
     }
-    m_handler = handler;
     return kHandle;
   }
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/beep.h"
@@ -48,27 +49,16 @@ class PacedBox : public fake::FakeBox {
   fake::FakeClock& m_time;
 };
 
-struct Report {
-  std::uint32_t state, accepted, checkPoint, waitHint, exitCode;
-  bool operator==(const Report& other) const {
-    return state == other.state && accepted == other.accepted &&
-           checkPoint == other.checkPoint && waitHint == other.waitHint &&
-           exitCode == other.exitCode;
-  }
-};
-
-std::ostream& operator<<(std::ostream& out, const Report& r) {
-  return out << "{state " << r.state << ", accepted " << r.accepted
-             << ", check-point " << r.checkPoint << ", hint " << r.waitHint
-             << ", exit " << r.exitCode << "}";
-}
+// State, controls accepted, check-point, wait hint and exit code of a report.
+using Report = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t,
+                          std::uint32_t, std::uint32_t>;
 
 std::vector<Report> Summarise(
     const std::vector<platform::SERVICE_STATUS>& reports) {
   std::vector<Report> summary;
   for (const auto& s : reports) {
-    summary.push_back({s.dwCurrentState, s.dwControlsAccepted, s.dwCheckPoint,
-                       s.dwWaitHint, s.dwWin32ExitCode});
+    summary.emplace_back(s.dwCurrentState, s.dwControlsAccepted, s.dwCheckPoint,
+                         s.dwWaitHint, s.dwWin32ExitCode);
   }
   return summary;
 }
