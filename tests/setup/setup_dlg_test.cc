@@ -211,13 +211,16 @@ TEST_F(SetupDialogTest, FailedStartsShowTheLowerLayersBoxesThenTheError) {
   }
 }
 
-TEST_F(SetupDialogTest, StopClosesThePortAndKeepsTheLastTimeCode) {
+TEST_F(SetupDialogTest, StopClosesThePortKeepsTheCodeAndClearsSetPcClock) {
   Run([&](CSetupDlg& dialog) {
     Start();
     Ticks(3);
     std::string lastCode = Text(kTimeCodeBox);
     ASSERT_TRUE(LooksLikeTimeCode(lastCode)) << lastCode;
-    ASSERT_TRUE(m_windows.Click(kSetPcClock));
+    for (int enabled : {1, 0, 1}) {
+      ASSERT_TRUE(m_windows.Click(kSetPcClock));
+      EXPECT_EQ(dialog.m_clock.m_setClockEnabled, enabled);
+    }
     ASSERT_TRUE(m_windows.Click(kTestRun));
     EXPECT_FALSE(m_box.m_isOpen);
     EXPECT_EQ(m_box.m_closes, 1);
@@ -228,6 +231,11 @@ TEST_F(SetupDialogTest, StopClosesThePortAndKeepsTheLastTimeCode) {
     EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
     EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
     EXPECT_EQ(dialog.m_running, 0);
+    // A start clears it too.
+    dialog.m_clock.m_setClockEnabled = 1;
+    Start();
+    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
+    EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
   });
 }
 
@@ -356,23 +364,6 @@ TEST_F(SetupDialogTest, SaveWritesTheChosenSettings) {
 }
 
 // ---- Set PC Clock and the beep box ----
-
-TEST_F(SetupDialogTest, SetPcClockIsClearedByEveryStartAndStop) {
-  Run([&](CSetupDlg& dialog) {
-    Start();
-    ASSERT_TRUE(m_windows.Click(kSetPcClock));
-    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 1);
-    ASSERT_TRUE(m_windows.Click(kSetPcClock));
-    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
-    ASSERT_TRUE(m_windows.Click(kSetPcClock));
-    ASSERT_TRUE(m_windows.Click(kTestRun));  // stop
-    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
-    dialog.m_clock.m_setClockEnabled = 1;
-    Start();
-    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
-    EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
-  });
-}
 
 // The engine's setting query must find the code moved on since the check of
 // the same poll, which depends on where in a frame the poll falls; so a set
