@@ -90,10 +90,8 @@ TEST_F(BoxSimLinkTest, HandshakeAndQueriesSucceed) {
     ASSERT_EQ(1, link.QueryTimeCode());
     ASSERT_EQ(7, link.m_replyLength);
     EXPECT_EQ(0x74, link.m_reply[0]);
-    EXPECT_TRUE(IsPackedBcd(link.m_reply[2], 2));
-    EXPECT_TRUE(IsPackedBcd(link.m_reply[3], 5));
-    EXPECT_TRUE(IsPackedBcd(link.m_reply[4], 5));
-    EXPECT_TRUE(IsPackedBcd(link.m_reply[5], 2));
+    for (int b : {2, 3, 4, 5})  // frames, seconds, minutes, hours
+      EXPECT_TRUE(IsPackedBcd(link.m_reply[b], b == 2 || b == 5 ? 2 : 5)) << b;
     const std::uint32_t code = link.m_reply[5] << 24 | link.m_reply[4] << 16 |
                                link.m_reply[3] << 8 | link.m_reply[2];
     // A running code: 60 ms is more than a frame.

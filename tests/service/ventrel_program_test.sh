@@ -16,8 +16,7 @@ start_box_on_com1() { start_box box "$work/root/dosdevices/com1" "$@"; }
 start_listener() {
   "$listener" "$work/notify" "$work/notify.log" &
   track $!
-  local i
-  for i in $(seq 50); do [ -S "$work/notify" ] && return; sleep 0.05; done
+  for _ in $(seq 50); do [ -S "$work/notify" ] && return; sleep 0.05; done
   fail "no notification socket"
 }
 
@@ -93,8 +92,7 @@ debug_run() {
   track $pid
   wait_for "rx 61 0C 03 70" 10 "$work/box.log" || fail "no polls"
   sleep 4
-  local stop_at
-  stop_at=$(now_ms)
+  local stop_at=$(now_ms)
   kill -s "$signal" "$pid"
   wait_for "^Stopping Quorvel to PC clock setting service.$" 2 "$work/ventrel.out" ||
     fail "no stopping line within 2 s of $signal"
@@ -138,8 +136,7 @@ case_service_under_systemd() {
   wait_for "STATUS=RUNNING, check-point 0, wait hint 1000 ms" 2 "$work/notify.log" ||
     fail "no answer to the interrogation"
   sleep 1
-  local stop_at
-  stop_at=$(now_ms)
+  local stop_at=$(now_ms)
   kill -TERM "$pid"
   wait "$pid"
   rc=$?
