@@ -2,6 +2,7 @@
 // terminal it prints, its standard input, its link, its log and signals.
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -141,6 +142,13 @@ class BoxsimProgram : public testing::Test {
 TEST_F(BoxsimProgram, AnswersHelloAndQueryWithPacedReplies) {
   const std::string device = StartBox({"--utc"});
   ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+  // Open to the serial ports' group, as a service in that group needs it.
+  struct stat info;
+  ASSERT_EQ(stat(device.c_str(), &info), 0);
+  if (const group* dialout = getgrnam("dialout")) {
+    EXPECT_EQ(info.st_gid, dialout->gr_gid);
+    EXPECT_EQ(info.st_mode & 0777, 0660u);
+  }
   const int fd = OpenRaw(device);
   ASSERT_GE(fd, 0);
 

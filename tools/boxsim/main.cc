@@ -29,6 +29,8 @@ Without --device, boxsim creates a pseudo-terminal and prints as its first
 line on standard output:
     boxsim: ready on /dev/pts/N
 Programs open that device (or the --link path) as the box's serial port.
+Like a serial device it belongs to group dialout (when that group exists)
+with mode 0660, so a service that runs in dialout can open it.
 
 Options:
   --link PATH        make PATH a symbolic link to the line (parent folders are

@@ -2,6 +2,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -60,6 +62,23 @@ std::string ReadLink(const std::string& path) {
   return std::string(target, static_cast<std::size_t>(length));
 }
 
+// The pseudo-terminal is presented as serial devices are: group dialout and
+// read-write for the group, so a service that may use the serial ports (and
+// nothing else) can open it. Without a dialout group, or without the right to
+// hand the device to it, it stays as made: still good for its owner.
+void PresentAsSerialDevice(int fd, const std::string& name) {
+  struct group entry;
+  struct group* found = nullptr;
+  char buffer[4096];
+  if (getgrnam_r("dialout", &entry, buffer, sizeof buffer, &found) != 0 ||
+      found == nullptr)
+    return;
+  if (fchown(fd, static_cast<uid_t>(-1), found->gr_gid) != 0 ||
+      fchmod(fd, 0660) != 0)
+    fprintf(stderr, "boxsim: %s not given to group dialout: %s\n", name.c_str(),
+            strerror(errno));
+}
+
 void SleepUntil(std::int64_t deadlineNs) {
   timespec deadline;
   deadline.tv_sec = static_cast<time_t>(deadlineNs / 1000000000);
@@ -96,6 +115,7 @@ bool SerialLine::OpenPseudoTerminal(std::string* error) {
     Close();
     return false;
   }
+  PresentAsSerialDevice(slaveFd_, name_);
   return true;
 }
 

@@ -14,9 +14,10 @@ class SerialLine {
   SerialLine(const SerialLine&) = delete;
   SerialLine& operator=(const SerialLine&) = delete;
 
-  // Creates a pseudo-terminal in raw mode. The simulator keeps the slave
-  // side open itself, so programs may open and close it as often as they
-  // like without the master seeing a hang-up or the raw settings being lost.
+  // Creates a pseudo-terminal in raw mode, in group dialout with mode 0660
+  // as serial devices are. The simulator keeps the slave side open itself,
+  // so programs may open and close it as often as they like without the
+  // master seeing a hang-up or the raw settings being lost.
   bool OpenPseudoTerminal(std::string* error);
   // Opens a serial device in raw mode, 38400 baud 8O1.
   bool OpenDevice(const std::string& path, std::string* error);
