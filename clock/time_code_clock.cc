@@ -130,7 +130,8 @@ CTimeCodeClock::CTimeCodeClock()
       m_settingsLow(0),
       m_settingsWord(0),
       m_missCount(0),
-      m_clockTime{} {
+      m_clockTime{},
+      m_lastPoll{} {
   LoadSettings();
 }
 
@@ -179,7 +180,11 @@ std::int32_t CTimeCodeClock::CheckAgainstClock() {
     platform::Sleep(sleepMs);
   }
 
-  if (!QueryFullTimeCode(m_link)) {
+  m_lastPoll.running = 0;
+  const platform::PreciseTime before = platform::ReadPreciseTime();
+  const int replied = QueryFullTimeCode(m_link);
+  const platform::PreciseTime after = platform::ReadPreciseTime();
+  if (!replied) {
     m_recentCodes[0] = m_recentCodes[1];
     m_noTimeCode = 1;
     return 1;
@@ -195,11 +200,26 @@ std::int32_t CTimeCodeClock::CheckAgainstClock() {
     return 1;
   }
   m_noTimeCode = 0;
+  RecordPoll(before, after, code);
 
   const PackedTimeCode clockCode = ClockToTimeCode(
       m_clockTime.wHour, m_clockTime.wMinute, m_clockTime.wSecond,
       m_clockTime.wMilliseconds, m_isPal, m_dropFrame);
   return WithinTolerance(code, clockCode) ? 1 : 0;
+}
+
+void CTimeCodeClock::RecordPoll(const platform::PreciseTime& before,
+                                const platform::PreciseTime& after,
+                                PackedTimeCode code) {
+  const bool local = m_useSystemTime == 0;
+  m_lastPoll.running = 1;
+  m_lastPoll.beforeUs = local ? before.localUs : before.utcUs;
+  m_lastPoll.afterUs = local ? after.localUs : after.utcUs;
+  m_lastPoll.beforeUtcUs = before.utcUs;
+  m_lastPoll.afterUtcUs = after.utcUs;
+  m_lastPoll.code = code;
+  m_lastPoll.isPal = m_isPal;
+  m_lastPoll.dropFrame = m_isPal ? 0 : m_dropFrame;
 }
 
 std::int32_t CTimeCodeClock::SetClockFromTimeCode() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "clock/poll_timing.h"
 #include "clock/time_code.h"
 #include "link/box_link.h"
 #include "platform/clock.h"
@@ -23,6 +24,8 @@ class CTimeCodeClock {
   std::int32_t CheckAgainstClock();
   std::int32_t SetClockFromTimeCode();
   std::int32_t FormatTimeCode(char* text);
+  void RecordPoll(const platform::PreciseTime& before,
+                  const platform::PreciseTime& after, PackedTimeCode code);
 
   // The settings word: bits 24-27 port (0 means 1), bit 29 PAL, bit 30
   // system time; every other bit is carried over unchanged.
@@ -44,6 +47,8 @@ class CTimeCodeClock {
   std::uint32_t m_settingsWord;
   std::uint32_t m_missCount;
   platform::SYSTEMTIME m_clockTime;
+  // The latest check's measurement, for owners that estimate within a frame.
+  PollTiming m_lastPoll;
 };
 
 // Where the settings word lives.

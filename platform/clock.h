@@ -20,6 +20,14 @@ struct SYSTEMTIME {
   std::uint16_t wMilliseconds;
 };
 
+// One reading of the clock in microseconds since 1970-01-01 00:00, both as
+// UTC and as local time (UTC plus the zone's offset at that moment). Finer
+// than the record, for measurements within a frame.
+struct PreciseTime {
+  std::int64_t utcUs;
+  std::int64_t localUs;
+};
+
 // What a clock must offer. The set calls return nonzero when the platform
 // took the time, 0 when it refused it (no right to set the clock, or a record
 // with a field out of range: nothing is then set, never a normalised time).
@@ -31,6 +39,8 @@ class ClockBackend {
   virtual int SetLocalTime(const SYSTEMTIME& time) = 0;
   virtual int SetSystemTime(const SYSTEMTIME& time) = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+  // By default the two records, so only to the millisecond.
+  virtual PreciseTime ReadPreciseTime();
 };
 
 // The operating system's clock.
@@ -45,9 +55,13 @@ void GetSystemTime(SYSTEMTIME* time);
 int SetLocalTime(const SYSTEMTIME& time);
 int SetSystemTime(const SYSTEMTIME& time);
 void Sleep(std::uint32_t milliseconds);
+PreciseTime ReadPreciseTime();
 
 // Days in a month of the Gregorian calendar; 31 for a month outside 1-12.
 unsigned DaysInMonth(unsigned year, unsigned month);
+
+// Microseconds since 1970-01-01 00:00 of a record's date and time.
+std::int64_t RecordToMicroseconds(const SYSTEMTIME& time);
 
 // True when every field of the record names a real moment: a month of 1-12, a
 // day that exists in that month and year, hours 0-23, minutes and seconds 0-59,

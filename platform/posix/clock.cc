@@ -84,6 +84,17 @@ class PosixClock : public ClockBackend {
     return SetClock(seconds, time);
   }
 
+  PreciseTime ReadPreciseTime() override {
+    struct timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm fields = {};
+    localtime_r(&now.tv_sec, &fields);
+    const std::int64_t utcUs =
+        static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    return {utcUs,
+            utcUs + static_cast<std::int64_t>(fields.tm_gmtoff) * 1000000};
+  }
+
   void Sleep(std::uint32_t milliseconds) override {
     struct timespec remaining = {};
     remaining.tv_sec = milliseconds / 1000;

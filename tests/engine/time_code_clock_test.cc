@@ -137,6 +137,13 @@ TEST_F(EngineTest, CheckReadsLocalOrSystemTimeAsConfigured) {
     EXPECT_EQ(engine.CheckAgainstClock(), c.expected);
     ASSERT_FALSE(clock.Events().empty());
     EXPECT_EQ(clock.Events().front().call, c.read);
+    // The poll's timing is in the code's frame, with UTC beside it.
+    const PollTiming& poll = engine.m_lastPoll;
+    EXPECT_EQ(poll.beforeUs, fake::ToMs(clock.Events().front().time) * 1000);
+    EXPECT_GT(poll.afterUs, poll.beforeUs);
+    EXPECT_EQ(poll.beforeUs - poll.beforeUtcUs,
+              c.useSystemTime ? 0 : 2 * fake::kMsPerHour * 1000);
+    EXPECT_EQ(poll.code, PackTimeCode(0x15, 0x00, 0x00, c.hours));
   }
 }
 
@@ -172,6 +179,7 @@ TEST_F(EngineTest, HistoryAfterLostRepeatedAndBackwardCodes) {
         EXPECT_EQ(result, 1);
       }
       EXPECT_EQ(engine.m_noTimeCode, c.noTimeCode[i]) << "check " << i;
+      EXPECT_EQ(engine.m_lastPoll.running, 1 - c.noTimeCode[i]);
       if (c.codes[i] == 0) {
         EXPECT_EQ(engine.m_recentCodes[0], before);
       }

@@ -154,6 +154,10 @@ class FakeClock : public platform::ClockBackend {
   int SetSystemTime(const platform::SYSTEMTIME& time) override {
     return Set(ClockCall::kSetSystem, time, 0);
   }
+  // Not recorded: it only times the box's replies.
+  platform::PreciseTime ReadPreciseTime() override {
+    return {PcUtcMs() * 1000, PcLocalMs() * 1000};
+  }
   void Sleep(std::uint32_t milliseconds) override {
     Record({ClockCall::kSleep, ToRecord(PcLocalMs()), milliseconds, 0});
     m_trueMs += milliseconds;
