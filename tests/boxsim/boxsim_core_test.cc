@@ -38,9 +38,7 @@ TEST(BoxsimTimeCode, EachModeSendsItsStandardAndFlag) {
   }
 }
 
-TEST(BoxsimReply, IsSevenBytesWithHeader74AndTheSum) {
-  EXPECT_EQ(BuildTimeCodeReply(0x22123015, 0x0C), Hex("74 0C 15 30 12 22 F9"));
-  EXPECT_EQ(BuildTimeCodeReply(0x23595964, 0x00), Hex("74 00 64 59 59 23 AD"));
+TEST(BoxsimReply, TextShowsTheMaskedCodeHoursFirst) {
   EXPECT_EQ(TimeCodeText(0x22123055), "22:12:30:15");
 }
 

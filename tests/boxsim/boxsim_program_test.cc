@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "link/box_frames.h"
 #include "tests/support/boxsim_process.h"
 
 namespace {
@@ -70,9 +71,14 @@ Reply Exchange(int fd, const Bytes& request, std::size_t expected,
   return reply;
 }
 
-const Bytes kHello = {0x20, 0x01, 0x21};
-const Bytes kQuery = {0x61, 0x0C, 0x03, 0x70};
-const Bytes kHelloReply = {0x10, 0x01, 0x11};
+template <std::size_t N>
+Bytes AsBytes(const std::uint8_t (&frame)[N]) {
+  return Bytes(frame, frame + N);
+}
+
+const Bytes kHello = AsBytes(box_frames::kHelloRequest);
+const Bytes kQuery = AsBytes(box_frames::kTimeCodeRequest);
+const Bytes kHelloReply = AsBytes(box_frames::kHelloReply);
 
 int Bcd(std::uint8_t byte) { return (byte >> 4) * 10 + (byte & 0x0F); }
 
@@ -96,10 +102,8 @@ int SecondsApartOnTheDial(int a, int b) {
 
 void ExpectValidTimeCodeReply(const Bytes& reply) {
   ASSERT_EQ(reply.size(), 7u);
-  EXPECT_EQ(reply[0], 0x74);
-  std::uint8_t sum = 0;
-  for (int i = 0; i < 6; ++i) sum += reply[i];
-  EXPECT_EQ(reply[6], sum);
+  EXPECT_EQ(reply[0], box_frames::kTimeCodeReplyHeader);
+  EXPECT_TRUE(box_frames::HasValidChecksum(reply.data(), reply.size()));
 }
 
 std::string ReadFile(const std::string& path) {
@@ -255,7 +259,9 @@ TEST_F(BoxsimProgram, ScriptFileFeedsTheSchedule) {
   const int fd = OpenRaw(StartBox({"--script", script}));
   ASSERT_GE(fd, 0);
   usleep(100000);
-  EXPECT_EQ(Exchange(fd, kHello, 3).bytes, (Bytes{0x10, 0x01, 0x12}));
+  Bytes badHello = kHelloReply;
+  ++badHello.back();
+  EXPECT_EQ(Exchange(fd, kHello, 3).bytes, badHello);
   close(fd);
 }
 

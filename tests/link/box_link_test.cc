@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "link/box_frames.h"
 #include "tests/link/sleep_recorder.h"
 #include "tests/support/fake_serial.h"
 
@@ -14,14 +15,17 @@ namespace {
 
 using fakes::Bytes;
 
-const Bytes kHello = {0x20, 0x01, 0x21};
-const Bytes kHelloAnswer = {0x10, 0x01, 0x11};
-const Bytes kQuery = {0x61, 0x0C, 0x03, 0x70};
+template <std::size_t N>
+Bytes AsBytes(const std::uint8_t (&frame)[N]) {
+  return Bytes(frame, frame + N);
+}
+
+const Bytes kHello = AsBytes(box_frames::kHelloRequest);
+const Bytes kHelloAnswer = AsBytes(box_frames::kHelloReply);
+const Bytes kQuery = AsBytes(box_frames::kTimeCodeRequest);
 
 Bytes WithChecksum(Bytes frame) {
-  std::uint8_t sum = 0;
-  for (std::uint8_t b : frame) sum = static_cast<std::uint8_t>(sum + b);
-  frame.push_back(sum);
+  frame.push_back(box_frames::Checksum(frame.data(), frame.size()));
   return frame;
 }
 
@@ -176,8 +180,8 @@ TEST_F(BoxLinkTest, HandshakeStopsAtTheFirstBadAnswer) {
   const struct {
     const char* what;
     Bytes answer;
-  } cases[] = {{"wrong checksum", {0x10, 0x01, 0x12}},
-               {"length code 2", {0x12, 0x01, 0x11}},
+  } cases[] = {{"wrong checksum", {kHelloAnswer[0], kHelloAnswer[1], 0x12}},
+               {"length code 2", {0x12, kHelloAnswer[1], kHelloAnswer[2]}},
                {"other valid frame", WithChecksum({0x10, 0x02})},
                {"silence", {}}};
   for (const auto& c : cases) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "link/box_frames.h"
 #include "link/box_link.h"
 #include "tests/link/pty_peer.h"
 #include "tests/support/boxsim_process.h"
@@ -89,7 +90,7 @@ TEST_F(BoxSimLinkTest, HandshakeAndQueriesSucceed) {
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     ASSERT_EQ(1, link.QueryTimeCode());
     ASSERT_EQ(7, link.m_replyLength);
-    EXPECT_EQ(0x74, link.m_reply[0]);
+    EXPECT_EQ(box_frames::kTimeCodeReplyHeader, link.m_reply[0]);
     for (int b : {2, 3, 4, 5})  // frames, seconds, minutes, hours
       EXPECT_TRUE(IsPackedBcd(link.m_reply[b], b == 2 || b == 5 ? 2 : 5)) << b;
     const std::uint32_t code = link.m_reply[5] << 24 | link.m_reply[4] << 16 |

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "link/box_frames.h"
 #include "link/box_link.h"
 #include "tests/link/pty_peer.h"
 
@@ -15,10 +16,21 @@ using pty_test::MonotonicMs;
 using pty_test::PtyPeer;
 using pty_test::TempSettingsRoot;
 
-const Bytes kHello = {0x20, 0x01, 0x21};
-const Bytes kHelloAnswer = {0x10, 0x01, 0x11};
-const Bytes kQuery = {0x61, 0x0C, 0x03, 0x70};
-const Bytes kTimeCode = {0x74, 0x00, 0x12, 0x34, 0x56, 0x23, 0x33};
+template <std::size_t N>
+Bytes AsBytes(const std::uint8_t (&frame)[N]) {
+  return Bytes(frame, frame + N);
+}
+
+Bytes TimeCodeReply(std::uint32_t code) {
+  Bytes reply(box_frames::kTimeCodeReplyLength);
+  box_frames::BuildTimeCodeReply(code, 0x00, reply.data());
+  return reply;
+}
+
+const Bytes kHello = AsBytes(box_frames::kHelloRequest);
+const Bytes kHelloAnswer = AsBytes(box_frames::kHelloReply);
+const Bytes kQuery = AsBytes(box_frames::kTimeCodeRequest);
+const Bytes kTimeCode = TimeCodeReply(0x23563412);
 
 // Answers the hello and the query as a working box does.
 Answer WorkingBox(const Bytes& request) {
@@ -91,8 +103,8 @@ TEST_F(PtyLinkTest, HandshakeRefusesABadAnswerAfterOneHello) {
   const struct {
     const char* what;
     Bytes answer;
-  } cases[] = {{"wrong checksum", {0x10, 0x01, 0x12}},
-               {"length code 2", {0x12, 0x01, 0x11}},
+  } cases[] = {{"wrong checksum", {kHelloAnswer[0], kHelloAnswer[1], 0x12}},
+               {"length code 2", {0x12, kHelloAnswer[1], kHelloAnswer[2]}},
                {"silence", {}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

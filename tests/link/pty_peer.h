@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/box_frames.h"
 #include "platform/settings_store.h"
 #include "tests/support/settings_sandbox.h"
 
@@ -99,7 +100,7 @@ class PtyPeer {
 
   void AnswerWholeFrames(Bytes* pending) {
     while (!pending->empty()) {
-      const std::size_t length = ((*pending)[0] & 0x0F) + 3u;
+      const std::size_t length = box_frames::FrameLength((*pending)[0]);
       if (pending->size() < length) return;
       const Bytes request(pending->begin(), pending->begin() + length);
       pending->erase(pending->begin(), pending->begin() + length);

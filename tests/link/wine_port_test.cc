@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 
+#include "link/box_frames.h"
 #include "link/box_link.h"
 
 namespace {
@@ -52,7 +53,7 @@ TEST(WinePort, AWorkingBoxPassesTheHandshakeAndAnswersQueries) {
   for (int i = 0; i < 5; ++i) {
     ASSERT_EQ(1, link.QueryTimeCode()) << "query " << i;
     EXPECT_EQ(7, link.m_replyLength);
-    EXPECT_EQ(0x74, link.m_reply[0]);
+    EXPECT_EQ(box_frames::kTimeCodeReplyHeader, link.m_reply[0]);
     EXPECT_TRUE(IsPackedBcd(link.m_reply[3], 5));  // seconds
     EXPECT_TRUE(IsPackedBcd(link.m_reply[4], 5));  // minutes
     EXPECT_TRUE(IsPackedBcd(link.m_reply[5], 2));  // hours

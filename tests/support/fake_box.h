@@ -6,12 +6,14 @@
 // Time passes on the fake clock as on a line with the link's time-outs.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "clock/time_code.h"
+#include "link/box_frames.h"
 #include "platform/serial.h"
 #include "tests/support/fake_clock.h"
 
@@ -181,12 +183,13 @@ class FakeBox : public platform::SerialBackend {
   }
 
   void Answer(const std::uint8_t* request, std::uint32_t count) {
-    if (count == 3 && request[0] == 0x20 && request[1] == 0x01) {
+    if (Is(request, count, box_frames::kHelloRequest)) {
       ++m_hellos;
-      if (m_answerHello) Queue({0x10, 0x01});
+      if (m_answerHello)
+        Queue({box_frames::kHelloReply[0], box_frames::kHelloReply[1]});
       return;
     }
-    if (count == 4 && request[0] == 0x61) {
+    if (Is(request, count, box_frames::kTimeCodeRequest)) {
       ++m_queries;
       AnswerQuery();
     }
@@ -211,7 +214,7 @@ class FakeBox : public platform::SerialBackend {
                                            0x00});  // checksum wrong
         return;
       case BoxReply::kShort3:
-        Queue({0x10, 0x01});
+        Queue({box_frames::kHelloReply[0], box_frames::kHelloReply[1]});
         return;
       case BoxReply::kShort5:
         Queue({0x72, 0x00, 0x00, 0x00});
@@ -224,8 +227,9 @@ class FakeBox : public platform::SerialBackend {
                          m_lastReply.end());
         return;
       case BoxReply::kBytes:
-        Queue({0x74, 0x00, reply.bytes[0], reply.bytes[1], reply.bytes[2],
-               reply.bytes[3]});
+        QueueCode(static_cast<PackedTimeCode>(
+            reply.bytes[0] | reply.bytes[1] << 8 | reply.bytes[2] << 16 |
+            static_cast<PackedTimeCode>(reply.bytes[3]) << 24));
         return;
     }
   }
@@ -234,18 +238,24 @@ class FakeBox : public platform::SerialBackend {
     return (!m_isPal && m_dropFrame) ? (code | kDropFrameFlag) : code;
   }
 
+  template <std::size_t N>
+  static bool Is(const std::uint8_t* request, std::uint32_t count,
+                 const std::uint8_t (&frame)[N]) {
+    return count == N && std::equal(frame, frame + N, request);
+  }
+
   void QueueCode(PackedTimeCode code) {
-    Queue({0x74, 0x00, static_cast<std::uint8_t>(code),
-           static_cast<std::uint8_t>(code >> 8),
-           static_cast<std::uint8_t>(code >> 16),
-           static_cast<std::uint8_t>(code >> 24)});
+    std::vector<std::uint8_t> reply(box_frames::kTimeCodeReplyLength);
+    box_frames::BuildTimeCodeReply(code, 0x00, reply.data());
+    Enqueue(reply);
   }
 
   // Adds the checksum and queues the frame for the next reads.
   void Queue(std::vector<std::uint8_t> frame) {
-    std::uint8_t sum = 0;
-    for (std::uint8_t byte : frame) sum = static_cast<std::uint8_t>(sum + byte);
-    frame.push_back(sum);
+    frame.push_back(box_frames::Checksum(frame.data(), frame.size()));
+    Enqueue(frame);
+  }
+  void Enqueue(const std::vector<std::uint8_t>& frame) {
     m_pending.insert(m_pending.end(), frame.begin(), frame.end());
     m_lastReply = frame;
   }

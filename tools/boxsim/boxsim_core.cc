@@ -9,21 +9,12 @@ namespace boxsim {
 
 // ---- Frames -------------------------------------------------------------
 
-std::size_t FrameLength(std::uint8_t header) { return (header & 0x0F) + 3u; }
-
-std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count) {
-  std::uint8_t sum = 0;
-  for (std::size_t i = 0; i < count; ++i) sum += bytes[i];
-  return sum;
-}
-
 bool HasValidChecksum(const Bytes& frame) {
-  if (frame.size() < 2) return false;
-  return Checksum(frame.data(), frame.size() - 1) == frame.back();
+  return box_frames::HasValidChecksum(frame.data(), frame.size());
 }
 
 Bytes WithChecksum(Bytes body) {
-  body.push_back(Checksum(body.data(), body.size()));
+  body.push_back(box_frames::Checksum(body.data(), body.size()));
   return body;
 }
 
@@ -32,7 +23,7 @@ std::vector<RequestParser::Event> RequestParser::Feed(const std::uint8_t* bytes,
   pending_.insert(pending_.end(), bytes, bytes + count);
   std::vector<Event> events;
   while (!pending_.empty()) {
-    const std::size_t length = FrameLength(pending_[0]);
+    const std::size_t length = box_frames::FrameLength(pending_[0]);
     if (pending_.size() < length) break;
     Bytes frame(pending_.begin(), pending_.begin() + length);
     if (HasValidChecksum(frame)) {
@@ -134,10 +125,9 @@ PackedTimeCode BoxTimeCode(const TimeOfDay& time, Mode mode) {
 }
 
 Bytes BuildTimeCodeReply(PackedTimeCode code, std::uint8_t byte1) {
-  return WithChecksum({0x74, byte1, static_cast<std::uint8_t>(code),
-                       static_cast<std::uint8_t>(code >> 8),
-                       static_cast<std::uint8_t>(code >> 16),
-                       static_cast<std::uint8_t>(code >> 24)});
+  Bytes reply(box_frames::kTimeCodeReplyLength);
+  box_frames::BuildTimeCodeReply(code, byte1, reply.data());
+  return reply;
 }
 
 std::string TimeCodeText(PackedTimeCode code) {

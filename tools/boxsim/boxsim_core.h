@@ -7,10 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "clock/time_code.h"
+#include "link/box_frames.h"
 
 namespace boxsim {
 
@@ -18,22 +20,18 @@ using Bytes = std::vector<std::uint8_t>;
 
 // ---- Frames -------------------------------------------------------------
 
-// A frame is its header, n+1 data bytes and a checksum, n being the header's
-// low nibble: the length follows from the first byte alone.
-std::size_t FrameLength(std::uint8_t header);
-
-// The sum of the bytes modulo 256.
-std::uint8_t Checksum(const std::uint8_t* bytes, std::size_t count);
-
 // True when the last byte is the sum of the others.
 bool HasValidChecksum(const Bytes& frame);
 
 // Appends the checksum to header and data bytes.
 Bytes WithChecksum(Bytes body);
 
-inline const Bytes kHelloRequest = {0x20, 0x01, 0x21};
-inline const Bytes kHelloReply = {0x10, 0x01, 0x11};
-inline const Bytes kQueryRequest = {0x61, 0x0C, 0x03, 0x70};
+inline const Bytes kHelloRequest(std::begin(box_frames::kHelloRequest),
+                                 std::end(box_frames::kHelloRequest));
+inline const Bytes kHelloReply(std::begin(box_frames::kHelloReply),
+                               std::end(box_frames::kHelloReply));
+inline const Bytes kQueryRequest(std::begin(box_frames::kTimeCodeRequest),
+                                 std::end(box_frames::kTimeCodeRequest));
 
 // Splits the incoming byte stream into request frames. The line has no start
 // marker, so after a frame with a wrong checksum the parser drops only its
