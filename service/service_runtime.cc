@@ -10,6 +10,7 @@
 #include "platform/console_control.h"
 #include "platform/event_log.h"
 #include "platform/system_error.h"
+#include "service/chrony_feed.h"
 #include "service/service_identity.h"
 
 using platform::kServiceAcceptStop;
@@ -66,12 +67,28 @@ bool StartWorker(CTimeCodeClock& clock) {
   return true;
 }
 
-void RunPollLoop(CTimeCodeClock& clock, platform::StopEvent& stopEvent) {
-  clock.m_setClockEnabled = 1;
+// Feeding chrony, Ventrel never sets the clock behind chrony's back.
+void AnnounceChronyFeed(const CChronyFeed& feed) {
+  if (!feed.Active()) return;
+  char text[512];
+  std::snprintf(text, sizeof text, kChronyFeedText, feed.Path().c_str());
+  if (g_debugMode != 0) {
+    PrintToConsole("%s.\n", text);
+  } else {
+    // A note, not a failure: no error of an earlier call rides along.
+    platform::SetLastError(0);
+    WriteEventLogEntry(text);
+  }
+}
+
+void RunPollLoop(CTimeCodeClock& clock, CChronyFeed& feed,
+                 platform::StopEvent& stopEvent) {
+  clock.m_setClockEnabled = feed.Active() ? 0 : 1;
   while (!stopEvent.Wait(kPollWaitMs)) {
     if (clock.Poll() != 0 && g_debugMode != 0) {
       platform::MessageBeep(platform::kSimpleBeep);
     }
+    feed.AfterPoll(clock.m_lastPoll);
   }
 }
 
@@ -146,7 +163,11 @@ void SetStopEvent() {
 
 void RunClockWorker() {
   CTimeCodeClock clock;
-  if (StartWorker(clock)) RunPollLoop(clock, g_stopEventObject);
+  CChronyFeed feed;
+  if (StartWorker(clock)) {
+    AnnounceChronyFeed(feed);
+    RunPollLoop(clock, feed, g_stopEventObject);
+  }
   EndWorker(clock);
 }
 

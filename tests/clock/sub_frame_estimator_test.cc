@@ -1,0 +1,156 @@
+#include "clock/sub_frame_estimator.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr std::int64_t kUsPerMs = 1000;
+constexpr std::int64_t kUsPerDay = 24LL * 3600 * 1000 * kUsPerMs;
+
+std::int64_t MsOfDay(int hour, int minute, int second, int ms) {
+  return ((hour * 60LL + minute) * 60 + second) * 1000 + ms;
+}
+
+// A box in step with the PC clock plus `offsetUs`, read `readAfterUs` after
+// the query left, answering after a turnaround and the reply's line time.
+class SimulatedPolls {
+ public:
+  SimulatedPolls(std::int64_t startUs, std::int64_t offsetUs, int isPal,
+                 int dropFrame)
+      : m_pcUs(startUs),
+        m_offsetUs(offsetUs),
+        m_isPal(isPal),
+        m_dropFrame(dropFrame) {}
+
+  PollTiming Next() {
+    PollTiming poll = {};
+    poll.running = 1;
+    poll.isPal = m_isPal;
+    poll.dropFrame = m_dropFrame;
+    poll.beforeUs = poll.beforeUtcUs = m_pcUs;
+    const std::int64_t readUs = m_pcUs + 100;
+    const std::int64_t houseMs =
+        ((readUs + m_offsetUs) % kUsPerDay + kUsPerDay) % kUsPerDay / kUsPerMs;
+    poll.code = ClockToTimeCode(
+        static_cast<std::uint16_t>(houseMs / 3600000),
+        static_cast<std::uint16_t>(houseMs / 60000 % 60),
+        static_cast<std::uint16_t>(houseMs / 1000 % 60),
+        static_cast<std::uint16_t>(houseMs % 1000), m_isPal, m_dropFrame);
+    poll.afterUs = poll.afterUtcUs = readUs + 200 + kReplyLineUs;
+    // The worker's cadence with a little of the jitter that a real one has.
+    m_pcUs = poll.afterUs + 153000 + (m_step++ * 389) % 1700;
+    return poll;
+  }
+  void Jump(std::int64_t us) { m_offsetUs += us; }
+
+ private:
+  std::int64_t m_pcUs;
+  std::int64_t m_offsetUs;
+  int m_isPal;
+  int m_dropFrame;
+  int m_step = 0;
+};
+
+TEST(TimeCodeSpanTest, SpansOfCodesInEachMode) {
+  const struct {
+    const char* name;
+    PackedTimeCode code;
+    int isPal, dropFrame;
+    std::int64_t startMs, endMs;
+  } cases[] = {
+      {"PAL frame 10", 0x12345610, 1, 0, MsOfDay(12, 34, 56, 400),
+       MsOfDay(12, 34, 56, 440)},
+      {"NTSC frame 1", 0x12345601, 0, 0, MsOfDay(12, 34, 56, 34),
+       MsOfDay(12, 34, 56, 67)},
+      {"NTSC last frame", 0x12345629, 0, 0, MsOfDay(12, 34, 56, 966),
+       MsOfDay(12, 34, 57, 0)},
+      {"drop-frame code a frame ahead, across the second", 0x12351000, 0, 1,
+       MsOfDay(12, 35, 9, 966), MsOfDay(12, 35, 10, 0)},
+      {"drop-frame code a frame behind", 0x12304029, 0, 1,
+       MsOfDay(12, 30, 41, 0), MsOfDay(12, 30, 41, 34)},
+      {"midnight", 0x00000000, 1, 0, 0, 40},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::int64_t start = 0, end = 0;
+    ASSERT_TRUE(TimeCodeSpan(c.code, c.isPal, c.dropFrame, &start, &end));
+    EXPECT_EQ(start, c.startMs * kUsPerMs);
+    EXPECT_EQ(end, c.endMs * kUsPerMs);
+  }
+  std::int64_t start = 0, end = 0;
+  EXPECT_FALSE(TimeCodeSpan(0x25000000, 1, 0, &start, &end)) << "hour 25";
+  EXPECT_FALSE(TimeCodeSpan(0x12345630, 0, 0, &start, &end)) << "frame 30";
+}
+
+TEST(SubFrameEstimatorTest, NarrowsToWellUnderAMillisecondInEveryMode) {
+  const struct {
+    const char* name;
+    int isPal, dropFrame;
+    std::int64_t offsetUs;
+    std::int64_t startMs;
+  } cases[] = {
+      {"PAL, box ahead", 1, 0, 250000, MsOfDay(12, 0, 0, 3)},
+      {"NTSC, box behind", 0, 0, -3000000, MsOfDay(12, 0, 0, 17)},
+      {"drop-frame, odd microseconds", 0, 1, 123457, MsOfDay(12, 4, 50, 0)},
+      {"PAL across midnight", 1, 0, 7321, MsOfDay(23, 59, 55, 0)},
+      {"NTSC, box a day's half off", 0, 0, -43190000, MsOfDay(6, 0, 0, 0)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedPolls polls(c.startMs * kUsPerMs, c.offsetUs, c.isPal,
+                         c.dropFrame);
+    CSubFrameEstimator estimator;
+    ASSERT_TRUE(estimator.Observe(polls.Next()));
+    const std::int64_t frameUs = c.isPal ? 40000 : 34000;
+    EXPECT_LE(estimator.WidthUs(), frameUs + kReplyLineUs);
+    EXPECT_LE(std::abs(estimator.OffsetUs() - c.offsetUs), frameUs);
+    for (int i = 1; i < 200; ++i) ASSERT_TRUE(estimator.Observe(polls.Next()));
+    EXPECT_EQ(estimator.PollsNarrowed(), 200);
+    EXPECT_LT(estimator.WidthUs(), 1500);
+    EXPECT_LT(std::abs(estimator.OffsetUs() - c.offsetUs), 500);
+  }
+}
+
+TEST(SubFrameEstimatorTest, StartsAfreshOnAJumpAStopAndAModeChange) {
+  const std::int64_t offsetUs = 250000;
+  const struct {
+    const char* name;
+    std::int64_t jumpUs;
+    bool stop;
+    bool modeChange;
+    bool estimateAfter;
+  } cases[] = {
+      {"code jumps 3 s back", -3000000, false, false, true},
+      {"code jumps a frame on", 40000, false, false, true},
+      {"code stops", 0, true, false, false},
+      {"mode changes", 0, false, true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatedPolls polls(MsOfDay(9, 0, 0, 0) * kUsPerMs, offsetUs, 1, 0);
+    CSubFrameEstimator estimator;
+    for (int i = 0; i < 100; ++i) estimator.Observe(polls.Next());
+    ASSERT_LT(estimator.WidthUs(), 1500);
+
+    polls.Jump(c.jumpUs);
+    PollTiming poll = polls.Next();
+    if (c.stop) poll.running = 0;
+    if (c.modeChange) {
+      poll.isPal = 0;
+      poll.code = 0x09000000 | (poll.code & 0x00FFFF00);
+    }
+    EXPECT_EQ(estimator.Observe(poll), c.estimateAfter);
+    if (c.estimateAfter) {
+      // No leftover of the old interval: a fresh frame-wide one, or the
+      // first two polls' worth of it.
+      EXPECT_LE(estimator.PollsNarrowed(), 2);
+      EXPECT_GT(estimator.WidthUs(), 1500);
+    }
+    for (int i = 0; i < 100; ++i) estimator.Observe(polls.Next());
+    EXPECT_LT(std::abs(estimator.OffsetUs() - (offsetUs + c.jumpUs)), 500);
+  }
+}
+
+}  // namespace
