@@ -20,7 +20,7 @@ std::string RenderServiceUnit(const ServiceDefinition& service);
 // not take it for a specifier.
 std::string QuoteUnitPath(const char* path);
 
-// The sd_notify message for a status report: READY=1 for RUNNING,
+// The notification message for a status report: READY=1 for RUNNING,
 // STOPPING=1 for STOP_PENDING, EXTEND_TIMEOUT_USEC= with the wait hint in
 // the pending states, the exit code for STOPPED, and always a STATUS= line
 // with the state, check-point and wait hint.

@@ -3,7 +3,7 @@
 // Dispatcher: only a process that systemd started (NOTIFY_SOCKET set) can
 // have one. The service's entry routine runs on a thread of its own while
 // the calling thread waits for controls: SIGTERM is the stop control and
-// SIGUSR1 an interrogation. Status reports become sd_notify messages.
+// SIGUSR1 an interrogation. Status reports become notification datagrams.
 //
 // Installation: a unit file in /etc/systemd/system, enabled and removed
 // with systemctl. The manager "opens" when systemd's private socket answers,
@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,6 +23,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/posix/notify_socket.h"
 #include "platform/service_control.h"
 #include "platform/systemd_unit.h"
 
@@ -56,10 +56,7 @@ class NotifyStatusSink : public ServiceStatusSink {
       errno = EBADF;
       return 0;
     }
-    const int result = sd_notify(0, RenderNotifyMessage(status).c_str());
-    if (result > 0) return 1;
-    errno = result < 0 ? -result : ENOTCONN;
-    return 0;
+    return SendServiceNotification(RenderNotifyMessage(status).c_str());
   }
 };
 
