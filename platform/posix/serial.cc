@@ -50,9 +50,33 @@ struct ErrorCounts {
   std::int64_t frame = 0, overrun = 0, parity = 0, brk = 0, bufOverrun = 0;
 };
 
+// What the driver has handed over but no Read has taken yet: a read takes
+// everything the device holds in one system call, as a Windows driver fills
+// its own buffer, and later Reads are served from here first.
+struct ReceiveBuffer {
+  unsigned char bytes[64];
+  std::size_t start = 0;
+  std::size_t end = 0;
+
+  std::size_t Held() const { return end - start; }
+  std::uint32_t Take(unsigned char* into, std::uint32_t count) {
+    const std::size_t n = Held() < count ? Held() : count;
+    std::memcpy(into, bytes + start, n);
+    start += n;
+    return static_cast<std::uint32_t>(n);
+  }
+  void Clear() { start = end = 0; }
+};
+
 struct OpenDevice {
   COMMTIMEOUTS timeouts{};  // a fresh port waits for every byte, as on Windows
   ErrorCounts reported;
+  // Known after the first try: a device without error counters (a
+  // pseudo-terminal, many USB adapters) never grows them.
+  bool hasErrorCounters = true;
+  // How long one character takes on the line at its current settings.
+  std::int64_t characterMicroseconds = 0;
+  ReceiveBuffer received;
 };
 
 struct SpeedCode {
@@ -67,6 +91,21 @@ const SpeedCode kSpeeds[] = {
     {9600, B9600},     {19200, B19200},   {38400, B38400}, {57600, B57600},
     {115200, B115200}, {230400, B230400},
 };
+
+// Start bit, data bits, parity and stop bits of one character.
+std::uint8_t ByteSizeOfFlags(tcflag_t cflag);
+
+std::int64_t CharacterMicroseconds(const termios& tio) {
+  std::uint32_t baud = 0;
+  for (const SpeedCode& s : kSpeeds) {
+    if (s.code == cfgetispeed(&tio)) baud = s.baud;
+  }
+  if (baud == 0) return 0;
+  const std::int64_t bits = 1 + ByteSizeOfFlags(tio.c_cflag) +
+                            ((tio.c_cflag & PARENB) ? 1 : 0) +
+                            ((tio.c_cflag & CSTOPB) ? 2 : 1);
+  return bits * 1000000 / baud;
+}
 
 std::int64_t NowMs() {
   timespec now;
@@ -91,7 +130,7 @@ std::uint32_t BaudFor(speed_t code) {
   return 0;
 }
 
-std::uint8_t ByteSizeOf(tcflag_t cflag) {
+std::uint8_t ByteSizeOfFlags(tcflag_t cflag) {
   switch (cflag & CSIZE) {
     case CS5:
       return 5;
@@ -183,7 +222,7 @@ bool EncodeLineSettings(const DCB& dcb, termios* tio) {
 
 void DecodeLineSettings(const termios& tio, DCB* dcb) {
   dcb->BaudRate = BaudFor(cfgetospeed(&tio));
-  dcb->ByteSize = ByteSizeOf(tio.c_cflag);
+  dcb->ByteSize = ByteSizeOfFlags(tio.c_cflag);
   dcb->Parity = ParityOf(tio.c_cflag);
   dcb->StopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
 }
@@ -210,14 +249,13 @@ bool DevicePathFor(const char* name, std::string* path) {
 
 // The Win32 device is raw: no echo, no line editing, no character mapping,
 // no modem control hang-ups, reads that return what is there.
-bool MakeRaw(int fd) {
-  termios tio;
-  if (tcgetattr(fd, &tio) != 0) return false;
-  cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD;
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-  return tcsetattr(fd, TCSANOW, &tio) == 0;
+bool MakeRaw(int fd, termios* tio) {
+  if (tcgetattr(fd, tio) != 0) return false;
+  cfmakeraw(tio);
+  tio->c_cflag |= CLOCAL | CREAD;
+  tio->c_cc[VMIN] = 0;
+  tio->c_cc[VTIME] = 0;
+  return tcsetattr(fd, TCSANOW, tio) == 0;
 }
 
 // Pseudo-terminals stand in for the box in tests and demonstrations.
@@ -269,12 +307,15 @@ class PosixSerial : public SerialBackend {
     const int fd =
         ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kInvalidSerialHandle;
-    if (!TakeExclusive(fd) || !MakeRaw(fd)) {
+    termios tio;
+    if (!TakeExclusive(fd) || !MakeRaw(fd, &tio)) {
       Release(fd);
       return kInvalidSerialHandle;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    devices_[fd] = OpenDevice{};
+    OpenDevice& device = devices_[fd];
+    device = OpenDevice{};
+    device.characterMicroseconds = CharacterMicroseconds(tio);
     return fd;
   }
 
@@ -302,7 +343,12 @@ class PosixSerial : public SerialBackend {
     termios tio;
     std::memcpy(&tio, dcb.native, sizeof tio);
     if (!EncodeLineSettings(dcb, &tio)) return 0;
-    return ApplyTermios(static_cast<int>(handle), &tio);
+    if (!ApplyTermios(static_cast<int>(handle), &tio)) return 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto device = devices_.find(static_cast<int>(handle));
+    if (device != devices_.end())
+      device->second.characterMicroseconds = CharacterMicroseconds(tio);
+    return 1;
   }
 
   int GetTimeouts(SerialHandle handle, COMMTIMEOUTS* timeouts) override {
@@ -324,10 +370,17 @@ class PosixSerial : public SerialBackend {
   int Read(SerialHandle handle, void* buffer, std::uint32_t count,
            std::uint32_t* delivered) override {
     *delivered = 0;
-    COMMTIMEOUTS t;
-    if (!GetTimeouts(handle, &t)) return 0;
-    return ReadWithTimeouts(static_cast<int>(handle),
-                            static_cast<unsigned char*>(buffer), count, t,
+    OpenDevice* device;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto found = devices_.find(static_cast<int>(handle));
+      if (found == devices_.end()) return 0;
+      device = &found->second;
+    }
+    // The owner reads and closes a port from one thread, so the record
+    // stays put while the read uses it.
+    return ReadWithTimeouts(static_cast<int>(handle), *device,
+                            static_cast<unsigned char*>(buffer), count,
                             delivered);
   }
 
@@ -342,8 +395,13 @@ class PosixSerial : public SerialBackend {
   }
 
   int Purge(SerialHandle handle, std::uint32_t flags) override {
-    if (!IsOpen(handle)) return 0;
     const int fd = static_cast<int>(handle);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto device = devices_.find(fd);
+      if (device == devices_.end()) return 0;
+      if (flags & kPurgeRxClear) device->second.received.Clear();
+    }
     // Reads and writes are synchronous here, so there is never a pending
     // one to abort; only the two buffers can be thrown away.
     const bool input = flags & kPurgeRxClear;
@@ -363,10 +421,11 @@ class PosixSerial : public SerialBackend {
     auto device = devices_.find(static_cast<int>(handle));
     if (device == devices_.end()) return 0;
     const int fd = static_cast<int>(handle);
-    *errors = NewErrors(fd, &device->second.reported);
+    *errors = NewErrors(fd, &device->second);
     if (status != nullptr) {
       int queued = 0;
       status->cbInQue = ioctl(fd, FIONREAD, &queued) == 0 ? queued : 0;
+      status->cbInQue += device->second.received.Held();
       queued = 0;
       status->cbOutQue = ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : 0;
     }
@@ -388,11 +447,16 @@ class PosixSerial : public SerialBackend {
 
   // The error counters a real UART keeps; devices without them (a
   // pseudo-terminal) report none.
-  static std::uint32_t NewErrors(int fd, ErrorCounts* reported) {
+  static std::uint32_t NewErrors(int fd, OpenDevice* device) {
 #if defined(__linux__) && defined(TIOCGICOUNT)
+    if (!device->hasErrorCounters) return 0;
+    ErrorCounts* reported = &device->reported;
     serial_icounter_struct counts;
     std::memset(&counts, 0, sizeof counts);
-    if (ioctl(fd, TIOCGICOUNT, &counts) != 0) return 0;
+    if (ioctl(fd, TIOCGICOUNT, &counts) != 0) {
+      if (errno == ENOTTY || errno == EINVAL) device->hasErrorCounters = false;
+      return 0;
+    }
     std::uint32_t flags = 0;
     if (counts.frame != reported->frame) flags |= CE_FRAME;
     if (counts.overrun != reported->overrun) flags |= CE_OVERRUN;
@@ -407,14 +471,26 @@ class PosixSerial : public SerialBackend {
     return flags;
 #else
     (void)fd;
-    (void)reported;
+    (void)device;
     return 0;
 #endif
   }
 
-  static int ReadWithTimeouts(int fd, unsigned char* buffer,
-                              std::uint32_t count, const COMMTIMEOUTS& t,
-                              std::uint32_t* delivered) {
+  // A character that has begun to arrive brings the rest of the read's
+  // characters behind it at the line's pace: waiting for them once, within
+  // the time-outs, costs one wake-up instead of one per character.
+  static void AwaitCharacters(const OpenDevice& device, std::uint32_t missing,
+                              int waitMs) {
+    if (missing < 2 || device.characterMicroseconds == 0) return;
+    std::int64_t us = device.characterMicroseconds * (missing - 1);
+    if (waitMs >= 0 && us > std::int64_t{waitMs} * 1000) us = waitMs * 1000;
+    timespec pause{0, static_cast<long>(us * 1000)};
+    nanosleep(&pause, nullptr);
+  }
+
+  static int ReadWithTimeouts(int fd, OpenDevice& device, unsigned char* buffer,
+                              std::uint32_t count, std::uint32_t* delivered) {
+    const COMMTIMEOUTS& t = device.timeouts;
     const std::int64_t start = NowMs();
     const bool returnAtOnce = t.ReadIntervalTimeout == MAXDWORD &&
                               t.ReadTotalTimeoutMultiplier == 0 &&
@@ -426,8 +502,8 @@ class PosixSerial : public SerialBackend {
         total == 0 ? -1 : start + static_cast<std::int64_t>(total);
     const bool useInterval =
         t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
-    std::int64_t lastByte = -1;
-    std::uint32_t got = 0;
+    std::uint32_t got = device.received.Take(buffer, count);
+    std::int64_t lastByte = got > 0 ? start : -1;
     while (got < count) {
       const std::int64_t now = NowMs();
       int wait = returnAtOnce ? 0 : RemainingMs(totalDeadline, now);
@@ -450,9 +526,13 @@ class PosixSerial : public SerialBackend {
         *delivered = got;
         return 0;  // the other end hung up, or the device failed
       }
-      const ssize_t n = ::read(fd, buffer + got, count - got);
+      AwaitCharacters(device, count - got, wait);
+      ReceiveBuffer& r = device.received;
+      const ssize_t n = ::read(fd, r.bytes, sizeof r.bytes);
       if (n > 0) {
-        got += static_cast<std::uint32_t>(n);
+        r.start = 0;
+        r.end = static_cast<std::size_t>(n);
+        got += r.Take(buffer + got, count - got);
         lastByte = NowMs();
         continue;
       }
