@@ -157,12 +157,14 @@ expect_clean_entries() {
 }
 
 expect_only_sys_time() {  # PID
-  local status field set
+  local status field set sets=''
   status=$(in_ct cat "/proc/$1/status") || fail "no process $1"
   for field in CapEff CapPrm CapBnd; do
     set=$(awk -v f="$field:" '$1 == f {print $2}' <<<"$status")
     [ $((16#$set & ~(1 << 25))) -eq 0 ] || fail "$field $set holds more than CAP_SYS_TIME"
+    sets+=" $field $set"
   done
+  echo "service's capabilities:$sets (CAP_SYS_TIME is bit 25; the container withholds it)"
   local uid
   uid=$(awk '/^Uid:/ {print $2}' <<<"$status")
   [ "$uid" -ge 61184 ] && [ "$uid" -le 65519 ] || fail "runs as uid $uid, not a dynamic user"
