@@ -268,8 +268,8 @@ case_unload() {
 }
 
 [ "$(id -u)" -eq 0 ] || skip "needs root to boot a container"
-for tool in systemd-nspawn debootstrap nsenter; do
-  command -v "$tool" >/dev/null || skip "no $tool (Debian's systemd-container, debootstrap, util-linux)"
+for tool in systemd-nspawn:systemd-container debootstrap:debootstrap nsenter:util-linux; do
+  command -v "${tool%%:*}" >/dev/null || skip "no ${tool%%:*} (Debian's package ${tool#*:})"
 done
 mkdir -p "$cache"
 exec {lock}>"$cache/lock"
