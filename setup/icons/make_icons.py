@@ -5,11 +5,14 @@ Group 128 (moravel.ico), the application icon: a clock face whose hands are
 set by a time code, with a frame tick.  Group 129 (picture.ico), the picture
 beside TEST/RUN and in the About box: the reader box with its LED and a time
 code readout.  Each file holds a 32 by 32 and a 16 by 16 image, 4 bits per
-pixel, with a transparency mask.  Run it again after changing a picture;
-the .ico files are kept in the repository.
+pixel, with a transparency mask.  The application icon is also written as
+PNG files of 16, 32 and 48 pixels for the Linux desktop's icon theme.  Run
+it again after changing a picture; all these files are kept in the
+repository.
 """
 import struct
 import sys
+import zlib
 
 # The standard 16-colour palette, by index.
 PALETTE = [
@@ -122,8 +125,34 @@ def write_icon(path, images):
         out.write(data)
 
 
+def png_chunk(kind, data):
+    return (struct.pack('>I', len(data)) + kind + data +
+            struct.pack('>I', zlib.crc32(kind + data)))
+
+
+def write_png(path, image):
+    """8-bit RGBA, clear pixels fully transparent; no time stamp, so the
+    file depends on the picture only."""
+    size = len(image)
+    rows = b''
+    for row in image:
+        rows += b'\0'
+        for index in row:
+            if index is None:
+                rows += bytes(4)
+            else:
+                rows += bytes(PALETTE[index]) + b'\xff'
+    header = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)
+    with open(path, 'wb') as out:
+        out.write(b'\x89PNG\r\n\x1a\n' + png_chunk(b'IHDR', header) +
+                  png_chunk(b'IDAT', zlib.compress(rows, 9)) +
+                  png_chunk(b'IEND', b''))
+
+
 def main(folder):
     write_icon(folder + '/moravel.ico', [clock_face(32), clock_face(16)])
+    for size in (16, 32, 48):
+        write_png('%s/moravel-%d.png' % (folder, size), clock_face(size))
     write_icon(folder + '/picture.ico', [reader_box(32), reader_box(16)])
 
 

@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Checks the Debian package that package_build made, as a user would meet it.
+#   contents  the control fields, every file with its mode, the changelog's
+#             version, the manuals rendered by man, the menu entry, lintian
+#   install   dpkg into a throw-away root (maintainer scripts included),
+#             the settings folders and their group, then a purge
+#   unit      the packaged unit is the very text that `ventrel -load` writes
+#             for the packaged program, and -unload leaves the packaged unit
+# Usage: deb_package_test.sh CASE PACKAGE_DIR VERSION
+set -u
+test_case=$1 package_dir=$2 version=$3
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../support/harness.sh"
+harness_start deb-package-test "$@"
+
+unit=Quorvel_to_PC_Clock_Service.service
+key=etc/quorvel/SYSTEM/CurrentControlSet/Services/QuorvelToClk
+deb=$(ls "$package_dir"/quorvel_"$version"_*.deb 2>/dev/null | head -n 1)
+[ -f "$deb" ] || fail "no package for $version in $package_dir"
+
+need_root() {
+  [ "$(id -u)" -eq 0 ] || { echo "needs root: $1"; exit 77; }
+}
+
+# The files (not folders) of the package and their modes, in one table:
+# anything missing, extra (a test program, a static library) or with another
+# mode fails.
+expected_files() {
+  cat <<EOF
+-rw-r--r-- ./lib/systemd/system/$unit
+-rwxr-xr-x ./usr/bin/boxsim
+-rwxr-xr-x ./usr/bin/moravel
+-rwxr-xr-x ./usr/sbin/ventrel
+-rw-r--r-- ./usr/share/applications/moravel.desktop
+-rw-r--r-- ./usr/share/doc/quorvel/changelog.gz
+-rw-r--r-- ./usr/share/doc/quorvel/copyright
+-rw-r--r-- ./usr/share/icons/hicolor/16x16/apps/moravel.png
+-rw-r--r-- ./usr/share/icons/hicolor/32x32/apps/moravel.png
+-rw-r--r-- ./usr/share/icons/hicolor/48x48/apps/moravel.png
+-rw-r--r-- ./usr/share/man/man1/boxsim.1.gz
+-rw-r--r-- ./usr/share/man/man1/moravel.1.gz
+-rw-r--r-- ./usr/share/man/man8/ventrel.8.gz
+EOF
+}
+
+check_control() {
+  local field
+  [ "$(dpkg-deb -f "$deb" Package)" = quorvel ] || fail "package name"
+  [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version $(dpkg-deb -f "$deb" Version)"
+  # Computed from the binaries: the C library, GTK for Moravel, libsystemd.
+  for field in 'libc6 (>=' 'libgtk-3-0' 'libsystemd0'; do
+    dpkg-deb -f "$deb" Depends | grep -qF "$field" || fail "Depends lacks $field"
+  done
+  dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\* +postinst' ||
+    fail "postinst missing or not executable"
+}
+
+check_files() {
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $6}' | LC_ALL=C sort -k2 >"$work/files"
+  expected_files | LC_ALL=C sort -k2 | diff -u - "$work/files" >"$work/files.diff" ||
+    fail "package files differ from the expected list:
+$(cat "$work/files.diff")"
+  dpkg-deb -c "$deb" | awk '$2 != "root/root"' | grep -q . && fail "a file not owned by root"
+  dpkg-deb -x "$deb" "$work/root"
+  zcat "$work/root/usr/share/doc/quorvel/changelog.gz" | head -n 1 |
+    grep -qF "quorvel ($version)" || fail "changelog's latest entry is not $version"
+}
+
+check_manuals() {
+  local page
+  for page in man8/ventrel.8 man1/moravel.1 man1/boxsim.1; do
+    LC_ALL=C.UTF-8 MANWIDTH=80 man -l --warnings=w \
+      "$work/root/usr/share/man/$page.gz" >"$work/page.out" 2>"$work/page.err"
+    [ ! -s "$work/page.err" ] || fail "$page: $(cat "$work/page.err")"
+    grep -q '^NAME' "$work/page.out" && grep -q '^EXAMPLES' "$work/page.out" ||
+      fail "$page: no NAME or EXAMPLES section"
+  done
+}
+
+case_contents() {
+  check_control
+  check_files
+  check_manuals
+  desktop-file-validate "$work/root/usr/share/applications/moravel.desktop" ||
+    fail "desktop entry"
+  grep -qx 'Exec=moravel' "$work/root/usr/share/applications/moravel.desktop" ||
+    fail "desktop entry does not start moravel"
+  lintian --allow-root --no-tag-display-limit "$deb" >"$work/lintian.out" 2>&1
+  grep '^E:' "$work/lintian.out" && fail "lintian reports errors"
+  grep '^W:' "$work/lintian.out"
+  return 0
+}
+
+# dpkg with a database of its own; the maintainer scripts run without a
+# chroot and see the root as DPKG_ROOT.
+dpkg_in_root() {
+  dpkg --root="$work/root" --force-script-chrootless --force-depends \
+    --force-not-root --log=/dev/null "$@" >>"$work/dpkg.out" 2>&1
+}
+
+case_install() {
+  need_root "the settings folder's group"
+  mkdir -p "$work/root/var/lib/dpkg/info" "$work/root/var/lib/dpkg/updates"
+  touch "$work/root/var/lib/dpkg/status" "$work/root/var/lib/dpkg/available"
+  dpkg_in_root -i "$deb" || fail "dpkg -i"
+  [ -x "$work/root/usr/sbin/ventrel" ] || fail "not unpacked"
+  [ "$(stat -c '%U:%G %a' "$work/root/$key")" = "root:adm 2775" ] ||
+    fail "settings key folder is $(stat -c '%U:%G %a' "$work/root/$key")"
+  [ -d "$work/root/etc/quorvel/dosdevices" ] || fail "no dosdevices folder"
+  # Neither enabled nor started: nothing was linked into a target.
+  find "$work/root/etc" -name "$unit" | grep -q . && fail "the unit was enabled"
+  echo 0x62000000 >"$work/root/$key/TcBoxInfo"
+  dpkg_in_root -P quorvel || fail "dpkg -P"
+  [ ! -e "$work/root/etc/quorvel" ] || fail "purge left /etc/quorvel"
+  [ ! -e "$work/root/usr/sbin/ventrel" ] || fail "purge left the program"
+}
+
+# -load and -unload of the packaged program, in a mount namespace where it is
+# /usr/sbin/ventrel, systemd's unit folder is a fresh tmpfs, a socket answers
+# for systemd, and systemctl is a recorder.
+run_load_unload() {
+  local fake=$work/fake-bin
+  mkdir -p "$fake" "$work/run"
+  printf '#!/bin/sh\necho "$*" >>%s\n[ "$1" != is-active ]\n' "$work/systemctl.log" \
+    >"$fake/systemctl"
+  chmod 755 "$fake/systemctl"
+  dpkg-deb -x "$deb" "$work/root"
+  unshare -m --propagation private bash -euc '
+    mount -t tmpfs none /run && mkdir -p /run/systemd
+    mount -t tmpfs none /etc/systemd && mkdir /etc/systemd/system
+    mount -t tmpfs none /usr/sbin && cp "$1/root/usr/sbin/ventrel" /usr/sbin/
+    perl -MIO::Socket::UNIX -e "my \$s = IO::Socket::UNIX->new(Type => SOCK_STREAM(),
+      Local => q(/run/systemd/private), Listen => 5) or die; sleep 60" &
+    manager=$!
+    for _ in $(seq 50); do [ -S /run/systemd/private ] && break; sleep 0.1; done
+    PATH=$2:$PATH /usr/sbin/ventrel -load >"$1/load.out"
+    cp "/etc/systemd/system/$3" "$1/loaded.service"
+    PATH=$2:$PATH /usr/sbin/ventrel -unload >"$1/unload.out"
+    [ ! -e "/etc/systemd/system/$3" ] || echo left >"$1/unload.left"
+    kill $manager' _ "$work" "$fake" "$unit" 2>"$work/namespace.err" ||
+    fail "namespace: $(cat "$work/namespace.err")"
+}
+
+case_unit() {
+  need_root "a mount namespace"
+  [ -d /etc/systemd ] || { echo "no /etc/systemd to stand in for"; exit 77; }
+  run_load_unload
+  grep -qx 'Quorvel to PC clock setting service loaded.' "$work/load.out" ||
+    fail "-load printed '$(cat "$work/load.out")'"
+  cmp "$work/loaded.service" "$work/root/lib/systemd/system/$unit" ||
+    fail "packaged unit differs from -load's:
+$(diff "$work/root/lib/systemd/system/$unit" "$work/loaded.service")"
+  grep -qx 'ExecStart=/usr/sbin/ventrel' "$work/loaded.service" || fail "ExecStart"
+  grep -qx "enable $unit" "$work/systemctl.log" || fail "-load did not enable"
+  grep -qx 'Quorvel to PC clock setting service removed.' "$work/unload.out" ||
+    fail "-unload printed '$(cat "$work/unload.out")'"
+  [ ! -e "$work/unload.left" ] || fail "-unload left its unit"
+}
+
+"case_$test_case"
