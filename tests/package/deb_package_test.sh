@@ -51,8 +51,6 @@ check_control() {
   for field in 'libc6 (>=' 'libgtk-3-0'; do
     dpkg-deb -f "$deb" Depends | grep -qF "$field" || fail "Depends lacks $field"
   done
-  dpkg-deb -I "$deb" | grep -Eq '^ +[0-9]+ bytes, +[0-9]+ lines +\* +postinst' ||
-    fail "postinst missing or not executable"
 }
 
 check_files() {
@@ -150,7 +148,6 @@ case_unit() {
   cmp "$work/loaded.service" "$work/root/lib/systemd/system/$unit" ||
     fail "packaged unit differs from -load's:
 $(diff "$work/root/lib/systemd/system/$unit" "$work/loaded.service")"
-  grep -qx 'ExecStart=/usr/sbin/ventrel' "$work/loaded.service" || fail "ExecStart"
   grep -qx "enable $unit" "$work/systemctl.log" || fail "-load did not enable"
   grep -qx 'Quorvel to PC clock setting service removed.' "$work/unload.out" ||
     fail "-unload printed '$(cat "$work/unload.out")'"
