@@ -1,6 +1,7 @@
 #include "clock/time_code_clock.h"
 
 #include "link/user_notice.h"
+#include "platform/system_error.h"
 
 namespace {
 
@@ -75,6 +76,23 @@ void MoveDateNearestTo(std::int32_t readingMs, platform::SYSTEMTIME& time) {
   }
 }
 
+// b - a in milliseconds, the short way round the day.
+std::int32_t ShortestDifferenceMs(std::int32_t a, std::int32_t b) {
+  std::int32_t difference = b - a;
+  if (difference > kMsPerHalfDay) difference -= kMsPerDay;
+  if (difference < -kMsPerHalfDay) difference += kMsPerDay;
+  return difference;
+}
+
+// Where the latest reply's code lies in the day, as a setting would take it.
+std::int32_t ReplyMillisecondOfDay(const CBoxLink& link, std::int32_t isPal,
+                                   std::int32_t dropFrame) {
+  platform::SYSTEMTIME time = {};
+  TimeCodeToClock(link.m_reply[2], link.m_reply[3], link.m_reply[4],
+                  link.m_reply[5], isPal, dropFrame, time);
+  return MillisecondOfDay(time);
+}
+
 // Between 23:59:51 and 00:00:09 the day that a code belongs to is too easily
 // mistaken, so no setting is made then.
 bool IsNearMidnight(const platform::SYSTEMTIME& time) {
@@ -131,7 +149,8 @@ CTimeCodeClock::CTimeCodeClock()
       m_settingsWord(0),
       m_missCount(0),
       m_clockTime{},
-      m_lastPoll{} {
+      m_lastPoll{},
+      m_figures{} {
   LoadSettings();
 }
 
@@ -181,9 +200,11 @@ std::int32_t CTimeCodeClock::CheckAgainstClock() {
   }
 
   m_lastPoll.running = 0;
+  m_figures.compared = 0;
   const platform::PreciseTime before = platform::ReadPreciseTime();
   const int replied = QueryFullTimeCode(m_link);
   const platform::PreciseTime after = platform::ReadPreciseTime();
+  m_figures.boxAnswered = replied;
   if (!replied) {
     m_recentCodes[0] = m_recentCodes[1];
     m_noTimeCode = 1;
@@ -191,6 +212,9 @@ std::int32_t CTimeCodeClock::CheckAgainstClock() {
   }
 
   const PackedTimeCode code = TakeReplyCode(m_link, m_isPal, m_dropFrame);
+  m_figures.lastCode = code;
+  m_figures.isPal = m_isPal;
+  m_figures.dropFrame = m_dropFrame;
   m_recentCodes[2] = m_recentCodes[1];
   m_recentCodes[1] = m_recentCodes[0];
   m_recentCodes[0] = code;
@@ -205,7 +229,12 @@ std::int32_t CTimeCodeClock::CheckAgainstClock() {
   const PackedTimeCode clockCode = ClockToTimeCode(
       m_clockTime.wHour, m_clockTime.wMinute, m_clockTime.wSecond,
       m_clockTime.wMilliseconds, m_isPal, m_dropFrame);
-  return WithinTolerance(code, clockCode) ? 1 : 0;
+  m_figures.compared = 1;
+  m_figures.withinTolerance = WithinTolerance(code, clockCode) ? 1 : 0;
+  m_figures.differenceMs =
+      ShortestDifferenceMs(MillisecondOfDay(m_clockTime),
+                           ReplyMillisecondOfDay(m_link, m_isPal, m_dropFrame));
+  return m_figures.withinTolerance;
 }
 
 void CTimeCodeClock::RecordPoll(const platform::PreciseTime& before,
@@ -236,13 +265,32 @@ std::int32_t CTimeCodeClock::SetClockFromTimeCode() {
   ReadClock(m_useSystemTime, m_clockTime);
   if (IsNearMidnight(m_clockTime)) return 0;
 
-  const std::int32_t readingMs = MillisecondOfDay(m_clockTime);
+  const platform::SYSTEMTIME reading = m_clockTime;
+  const std::int32_t readingMs = MillisecondOfDay(reading);
   TimeCodeToClock(m_link.m_reply[2], m_link.m_reply[3], m_link.m_reply[4],
                   m_link.m_reply[5], m_isPal, m_dropFrame, m_clockTime);
   MoveDateNearestTo(readingMs, m_clockTime);
 
-  if (m_useSystemTime) return platform::SetSystemTime(m_clockTime);
-  return platform::SetLocalTime(m_clockTime);
+  const std::int32_t accepted = m_useSystemTime
+                                    ? platform::SetSystemTime(m_clockTime)
+                                    : platform::SetLocalTime(m_clockTime);
+  RecordSetting(reading, accepted);
+  return accepted;
+}
+
+void CTimeCodeClock::RecordSetting(const platform::SYSTEMTIME& reading,
+                                   std::int32_t accepted) {
+  m_figures.setError = accepted ? 0 : platform::GetLastError();
+  m_figures.setFrom = reading;
+  m_figures.setTo = m_clockTime;
+  m_figures.setByMs = ShortestDifferenceMs(MillisecondOfDay(reading),
+                                           MillisecondOfDay(m_clockTime));
+  m_figures.setAccepted = accepted ? 1 : 0;
+  if (accepted) {
+    ++m_figures.settingsTaken;
+  } else {
+    ++m_figures.settingsRefused;
+  }
 }
 
 std::int32_t CTimeCodeClock::FormatTimeCode(char* text) {

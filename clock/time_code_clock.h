@@ -10,6 +10,30 @@
 #include "link/box_link.h"
 #include "platform/clock.h"
 
+// What the engine saw and did, for its owner to report; the engine itself
+// reports nothing. A difference is the box's code minus the PC clock reading
+// in milliseconds, taken the short way round the day (within half a day
+// either way), so a positive figure means the PC clock lags.
+struct ClockFigures {
+  // From the latest check.
+  std::int32_t boxAnswered;  // its query brought a whole time code
+  PackedTimeCode lastCode;   // the masked code of the latest such reply
+  std::int32_t isPal;        // the mode the code was read in
+  std::int32_t dropFrame;
+  std::int32_t compared;         // a running code was compared with the clock
+  std::int32_t withinTolerance;  // and was found in step
+  std::int32_t differenceMs;     // what that comparison measured
+  // From the latest setting that reached the system's set call; the counts
+  // run from the engine's construction.
+  std::uint32_t settingsTaken;
+  std::uint32_t settingsRefused;
+  platform::SYSTEMTIME setFrom;  // the clock reading that the setting replaced
+  platform::SYSTEMTIME setTo;    // the record handed to the system
+  std::int32_t setByMs;          // setTo minus setFrom
+  std::int32_t setAccepted;
+  std::uint32_t setError;  // the system's last error when it refused
+};
+
 class CTimeCodeClock {
  public:
   CTimeCodeClock();
@@ -49,6 +73,11 @@ class CTimeCodeClock {
   platform::SYSTEMTIME m_clockTime;
   // The latest check's measurement, for owners that estimate within a frame.
   PollTiming m_lastPoll;
+  ClockFigures m_figures;
+
+ private:
+  void RecordSetting(const platform::SYSTEMTIME& reading,
+                     std::int32_t accepted);
 };
 
 // Where the settings word lives.

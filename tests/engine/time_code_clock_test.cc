@@ -454,6 +454,85 @@ TEST_F(EngineTest, SettingKeepsTheDateNearestToTheReading) {
   }
 }
 
+// What the owner is told: the difference of each comparison, the short way
+// round midnight, and each setting's from, to, by how much and outcome.
+TEST_F(EngineTest, FiguresTellTheOwnerWhatTheEngineSawAndDid) {
+  ConnectReady();
+  engine.m_isPal = 1;
+  const struct {
+    const char* name;
+    std::int64_t reading;
+    BoxReply reply;
+    PackedTimeCode code;
+    int answered, compared, differenceMs;
+  } checks[] = {
+      {"PC clock ahead", MsOf(2026, 3, 14, 12, 34, 56, 789), BoxReply::kLive,
+       0x12345617, 1, 1, -109},
+      {"code past midnight", MsOf(2026, 3, 14, 23, 59, 58, 0), BoxReply::kLive,
+       0x00000100, 1, 1, 3000},
+      {"code before midnight", MsOf(2026, 3, 15, 0, 0, 1, 0), BoxReply::kLive,
+       0x23595800, 1, 1, -3000},
+      {"box silent", MsOf(2026, 3, 15, 0, 0, 1, 0), BoxReply::kSilent, 0, 0, 0,
+       0},
+  };
+  for (const auto& c : checks) {
+    SCOPED_TRACE(c.name);
+    clock.StartAtLocal(c.reading);
+    PrimeHistoryBelow(c.code == 0 ? 1 : c.code);
+    if (c.reply == BoxReply::kLive) {
+      box.ScriptCode(c.code);
+    } else {
+      box.Script(c.reply);
+    }
+    engine.CheckAgainstClock();
+    EXPECT_EQ(engine.m_figures.boxAnswered, c.answered);
+    EXPECT_EQ(engine.m_figures.compared, c.compared);
+    if (c.compared) {
+      EXPECT_EQ(engine.m_figures.differenceMs, c.differenceMs);
+    }
+  }
+  ResetHistory();
+  box.ScriptCode(0x12000005);
+  engine.CheckAgainstClock();
+  EXPECT_EQ(engine.m_figures.compared, 0) << "a code that does not run";
+  EXPECT_EQ(engine.m_figures.lastCode, 0x12000005u);
+
+  const struct {
+    std::int64_t reading;
+    PackedTimeCode code;
+    bool refuse;
+    int byMs;
+    std::uint32_t taken, refused, error;
+  } sets[] = {
+      {MsOf(2026, 3, 14, 12, 0, 0, 0), 0x12000500, false, 5000, 1, 0, 0},
+      {MsOf(2026, 3, 14, 23, 59, 45, 0), 0x00000100, true, 16000, 1, 1,
+       fake::kSetRefusedError},
+      {MsOf(2026, 3, 15, 0, 0, 15, 0), 0x23595500, false, -20000, 2, 1, 0},
+  };
+  for (const auto& c : sets) {
+    SCOPED_TRACE(c.byMs);
+    clock.StartAtLocal(c.reading);
+    clock.RefuseSets(c.refuse);
+    PrimeHistoryBelow(c.code);
+    box.ScriptCode(c.code);
+    clock.ClearEvents();
+    engine.SetClockFromTimeCode();
+    // The reply takes a few milliseconds on the line, so the setting
+    // replaces the reading it takes after the query.
+    const auto reading = clock.EventsOf(ClockCall::kGetLocal).back().time;
+    const auto handed = clock.EventsOf(ClockCall::kSetLocal).back().time;
+    const ClockFigures& f = engine.m_figures;
+    EXPECT_EQ(fake::ToMs(f.setFrom), fake::ToMs(reading));
+    EXPECT_EQ(fake::ToMs(f.setTo), fake::ToMs(handed));
+    EXPECT_EQ(f.setByMs, fake::ToMs(handed) - fake::ToMs(reading));
+    EXPECT_NEAR(f.setByMs, c.byMs, 10);
+    EXPECT_EQ(f.setAccepted, c.refuse ? 0 : 1);
+    EXPECT_EQ(f.setError, c.error);
+    EXPECT_EQ(f.settingsTaken, c.taken);
+    EXPECT_EQ(f.settingsRefused, c.refused);
+  }
+}
+
 // ---- Connecting
 // --------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/system_error.h"
 
 namespace fake {
 
@@ -77,6 +78,9 @@ inline std::int64_t MsOf(int year, int month, int day, int hour, int minute,
   return DaysFromCivil(year, month, day) * kMsPerDay + hour * kMsPerHour +
          minute * kMsPerMinute + second * kMsPerSecond + ms;
 }
+
+// The last error that a refused set leaves, as the system's would.
+inline constexpr std::uint32_t kSetRefusedError = 1314;
 
 enum class ClockCall { kGetLocal, kGetSystem, kSetLocal, kSetSystem, kSleep };
 
@@ -179,6 +183,7 @@ class FakeClock : public platform::ClockBackend {
       ++m_setsTaken;
     } else {
       ++m_setsRefused;
+      platform::SetLastError(kSetRefusedError);
     }
     const ClockEvent event = {call, time, 0, result};
     Record(event);
