@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# Ventrel as chrony's reference clock, end to end: a private chronyd (-x, so
+# it never controls the clock, and without the clock-setting right anyway)
+# takes Ventrel's samples at the production socket path inside a private
+# mount namespace with its own /run; the box simulator runs a known offset
+# from this machine's clock. chrony's view of the house time, and an NTP
+# client's view of the server, must come within 2 ms of that offset, first
+# +250 ms and then -3 s, also after chrony restarts. Ventrel runs
+# unprivileged, joined to the socket's group as the administrator's steps in
+# service/README.md arrange it.
+# Usage: chrony_test.sh MODE NTP_PORT VENTREL BOXSIM
+set -u
+mode=$1 port=$2 ventrel=$3 boxsim=$4
+here=$(cd "$(dirname "$0")" && pwd)
+command -v chronyd >/dev/null || { echo "no chronyd: install chrony"; exit 77; }
+if [ -z "${QUORVEL_PRIVATE_RUN:-}" ]; then
+  QUORVEL_PRIVATE_RUN=1 exec unshare -m --propagation private -- bash "$0" "$@"
+fi
+source "$here/../support/harness.sh"
+harness_start chrony-test "$@"
+need_boxsim
+mount -t tmpfs -o mode=0755,size=1m quorvel-run /run || { echo "no private /run"; exit 77; }
+
+socket=/run/chrony.quorvel.sock
+socket_gid=64111  # the administrator's group for the socket, by number here
+chmod 0755 "$work"
+mkdir -m 0700 "$work/chrony"
+cmd="$work/chrony/cmd.sock"
+refclock_line=$(sed -n 's/^ *\(refclock SOCK .*\)$/\1/p' "$here/../../service/README.md" | head -n 1)
+[ -n "$refclock_line" ] || fail "no refclock line in service/README.md"
+
+case $mode in
+  pal) word=0x61000000 ;;
+  ntsc | ntsc-df) word=0x41000000 ;;
+esac
+key="$work/root/SYSTEM/CurrentControlSet/Services/QuorvelToClk"
+mkdir -p "$key" && echo "$word" >"$key/TcBoxInfo"
+
+cat >"$work/chrony/chrony.conf" <<CONF
+$refclock_line
+port $port
+bindaddress 127.0.0.1
+allow 127.0.0.1
+bindcmdaddress $cmd
+pidfile $work/chrony/chronyd.pid
+driftfile $work/chrony/drift
+CONF
+echo "server 127.0.0.1 port $port iburst" >"$work/chrony/client.conf"
+
+start_chronyd() {
+  chronyd -x -d -u root -f "$work/chrony/chrony.conf" >>"$work/chronyd.log" 2>&1 &
+  chronyd_pid=$!
+  track $chronyd_pid
+  for _ in $(seq 100); do [ -S "$socket" ] && break; sleep 0.05; done
+  [ -S "$socket" ] || fail "chronyd made no socket"
+  # The administrator's step: the socket's group may write, nobody else.
+  chgrp "$socket_gid" "$socket" && chmod 0660 "$socket" || fail "socket permissions"
+}
+
+stop_chronyd() {
+  kill "$chronyd_pid"
+  wait "$chronyd_pid" 2>/dev/null
+}
+
+# chrony's view of house time minus the PC clock, in seconds: the correction
+# it holds for its (uncontrolled) clock, less the source's remaining offset
+# (chronyc shows that as local clock minus source).
+chrony_offset() {
+  local tracking source
+  tracking=$(chronyc -h "$cmd" -c tracking 2>/dev/null) || return
+  source=$(chronyc -h "$cmd" -c sources 2>/dev/null | awk -F, '$3 == "TC" && $2 == "*"')
+  [ -n "$source" ] || return
+  awk -v t="$tracking" -v s="$source" \
+    'BEGIN { split(t, a, ","); split(s, b, ","); printf "%.6f\n", a[5] - b[8] }'
+}
+
+# within GOT WANT: |GOT - WANT| <= 2 ms
+within() { awk -v g="$1" -v w="$2" 'BEGIN { d = g - w; exit !(d <= 0.002 && d >= -0.002) }'; }
+
+# expect_offset WANT LABEL: three readings in a row within 2 ms, in 120 s.
+expect_offset() {
+  local want=$1 label=$2 start got good=0
+  start=$(now_ms)
+  while [ $(($(now_ms) - start)) -lt 120000 ]; do
+    got=$(chrony_offset)
+    if [ -n "$got" ] && within "$got" "$want"; then
+      good=$((good + 1))
+      if [ $good -ge 3 ]; then
+        echo "$mode $label: chrony at $got s for $want s after $((($(now_ms) - start) / 1000)) s"
+        return
+      fi
+    else
+      good=0
+    fi
+    sleep 2
+  done
+  chronyc -h "$cmd" sources
+  chronyc -h "$cmd" tracking
+  fail "$label: chrony's offset ${got:-none}, not within 2 ms of $want"
+}
+
+# chrony cannot step the clock it does not control; it slews its view of it
+# instead, so the served time takes up to a minute to follow a jump.
+expect_client_sees() {
+  local want=$1 wrong start
+  start=$(now_ms)
+  while [ $(($(now_ms) - start)) -lt 120000 ]; do
+    wrong=$(chronyd -Q -f "$work/chrony/client.conf" -t 20 2>&1 |
+      sed -n 's/.*System clock wrong by \([-0-9.]*\) seconds.*/\1/p')
+    if [ -n "$wrong" ] && within "$wrong" "$want"; then
+      echo "$mode: an NTP client sees $wrong s after $((($(now_ms) - start) / 1000)) s"
+      return
+    fi
+    sleep 2
+  done
+  fail "client sees '${wrong}' s, not $want"
+}
+
+# A clock setting would add a query within a few ms of a poll's own.
+expect_no_setting() {
+  local closest
+  closest=$(awk '/rx 61 0C 03 70/ {
+      split(substr($1, 12), t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000
+      if (n++ && (min == "" || ms - last < min)) min = ms - last; last = ms }
+      END { print int(min) }' "$work/box.log")
+  [ "$closest" -ge 30 ] || fail "two queries $closest ms apart: ventrel set the clock"
+}
+
+start_chronyd
+mkfifo "$work/box.in"
+"$boxsim" --link "$work/root/dosdevices/com1" --log "$work/box.log" --utc \
+  --mode "$mode" --offset 250 --turnaround 0 --stdin-quit \
+  <"$work/box.in" >"$work/box.out" 2>&1 &
+track $!
+exec 3>"$work/box.in"
+wait_for "ready on" 10 "$work/box.out" || fail "box simulator did not start"
+
+# A hand-shake lost on a loaded machine ends a worker (it does not retry), so
+# ventrel gets three starts.
+start_ventrel() {
+  CONFIGURATION_DIRECTORY="$work/root" setpriv --reuid=nobody --regid=nogroup \
+    --groups="$(getent group dialout | cut -d: -f3),$socket_gid" -- \
+    "$ventrel" -debug >"$work/ventrel.out" 2>"$work/ventrel.err" &
+  ventrel_pid=$!
+  track $ventrel_pid
+  wait_for "samples go to chrony at $socket" 20 "$work/ventrel.out"
+}
+for attempt in 1 2 3; do
+  start_ventrel && break
+  kill "$ventrel_pid" 2>/dev/null
+  wait "$ventrel_pid" 2>/dev/null
+  [ "$attempt" -lt 3 ] || fail "ventrel did not take chrony's role: $(cat "$work/ventrel.out")"
+done
+
+expect_offset 0.250 "+250 ms"
+expect_client_sees 0.250
+echo "offset -3250" >&3  # moves it by that much
+expect_offset -3.000 "-3 s"
+expect_client_sees -3.000
+
+stop_chronyd
+sleep 1
+start_chronyd
+expect_offset -3.000 "-3 s after chrony restarted"
+expect_no_setting
