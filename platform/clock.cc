@@ -42,7 +42,7 @@ PreciseTime ClockBackend::ReadPreciseTime() {
 }
 
 std::int64_t RecordToMicroseconds(const SYSTEMTIME& time) {
-  // Days since 1970 by the civil-from-days inverse over 400-year eras.
+  // Days since 1970 of a Gregorian date, counted in 400-year eras.
   const std::int64_t year = time.wYear - (time.wMonth <= 2 ? 1 : 0);
   const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
   const std::int64_t yearOfEra = year - era * 400;
