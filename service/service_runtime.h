@@ -34,9 +34,15 @@ void RunDebugConsole();
 int OnConsoleCtrl(std::uint32_t ctrlType);
 
 // Console output, pushed out at once so a watcher sees each line (or a
-// partial line of dots) when it is printed.
+// partial line of dots) when it is printed. MinGW's GCC checks the format
+// against the GNU printf it links; clang (the fuzz build) knows only printf.
+#if defined(__clang__)
+#define QUORVEL_PRINTF_FORMAT printf
+#else
+#define QUORVEL_PRINTF_FORMAT gnu_printf
+#endif
 void PrintToConsole(const char* format, ...)
-    __attribute__((format(gnu_printf, 1, 2)));
+    __attribute__((format(QUORVEL_PRINTF_FORMAT, 1, 2)));
 
 // The texts the worker writes into the event log.
 inline constexpr char kFirstPendingFailedText[] =

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/posix/settings_store_steps.h"
+#include "platform/posix/settings_word.h"
 
 namespace platform {
 namespace {
@@ -72,8 +73,9 @@ bool ValidValueName(const char* name) {
          std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
 }
 
-// Accepts an optional 0x, one to eight hex digits and trailing white space.
-bool ParseWord(const char* text, std::uint32_t* word) {
+}  // namespace
+
+bool ParseSettingsWord(const char* text, std::uint32_t* word) {
   if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
   std::uint32_t value = 0;
   int digits = 0;
@@ -89,6 +91,8 @@ bool ParseWord(const char* text, std::uint32_t* word) {
   *word = value;
   return true;
 }
+
+namespace {
 
 bool ReadSmallFile(const std::string& path, char* text, std::size_t room) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -182,7 +186,7 @@ int ReadSettingsValue(SettingsKey key, const char* name, void* data,
   char text[kLongestValueText + 1];
   std::uint32_t word;
   if (!ReadSmallFile(open->folder + "/" + name, text, kLongestValueText) ||
-      !ParseWord(text, &word))
+      !ParseSettingsWord(text, &word))
     return 0;
   std::memcpy(data, &word, sizeof word);
   *size = sizeof word;
