@@ -44,7 +44,10 @@ int main(int argc, char** argv) {
       }
       const std::vector<std::uint8_t> input{std::istreambuf_iterator<char>(in),
                                             std::istreambuf_iterator<char>()};
-      LLVMFuzzerTestOneInput(input.data(), input.size());
+      // libFuzzer never hands over a null pointer, not even for no bytes.
+      static const std::uint8_t kNothing = 0;
+      LLVMFuzzerTestOneInput(input.empty() ? &kNothing : input.data(),
+                             input.size());
       ++replayed;
     }
   }
