@@ -16,15 +16,15 @@
 #include <string>
 
 #include "clock/time_code_clock.h"
-#include "tests/support/fake_box.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/fake_serial.h"
 
 namespace {
 
-using fake::BoxReply;
 using fake::kMsPerDay;
 using fake::kMsPerHour;
 using fake::kMsPerSecond;
+using fakes::Reply;
 
 enum Disturbance {
   kPcJump,
@@ -82,9 +82,8 @@ class SoakRun {
     clock.SetZoneOffsetMs(mode.systemTime ? 3 * kMsPerHour : -7 * kMsPerHour);
     clock.StartAtLocal(fake::MsOf(2027, 2, 27, 20, 0, 0, 0));
     clock.OnSet([this](const fake::ClockEvent& event) { CheckSet(event); });
-    box.m_isPal = mode.pal;
-    box.m_dropFrame = mode.dropFrame;
-    box.m_followsUtc = mode.systemTime;
+    box.SetMode(mode.pal, mode.dropFrame);
+    box.followsUtc = mode.systemTime;
     engine.m_isPal = mode.pal;
     engine.m_useSystemTime = mode.systemTime;
   }
@@ -129,7 +128,7 @@ class SoakRun {
   }
 
   fake::FakeClock clock;
-  fake::FakeBox box{clock};
+  fakes::FakeSerial box{clock};
   CTimeCodeClock engine;
   int m_invalidSets = 0;
   int m_wrongSets = 0;
@@ -156,7 +155,7 @@ class SoakRun {
 
   // The box's time and the PC clock's, both as local or both as UTC.
   std::int64_t BoxMs() const {
-    return clock.TrueUtcMs() + box.m_offsetMs +
+    return clock.TrueUtcMs() + m_boxOffsetMs +
            (m_mode.systemTime ? 0 : clock.ZoneOffsetMs());
   }
   std::int64_t PcMs() const {
@@ -175,7 +174,7 @@ class SoakRun {
       Fault("invalid record handed over");
       return;
     }
-    if (box.m_frozen || box.m_lastKind != BoxReply::kLive) {
+    if (m_frozen || !box.lastAnswerLive) {
       ++m_setsFromStoppedCode;
       Fault("set from a code that was not running");
     }
@@ -210,8 +209,14 @@ class SoakRun {
     m_quiet = false;
   }
 
-  void ScriptMixed(int count, BoxReply odd1, BoxReply odd2) {
-    const BoxReply kinds[] = {odd1, odd2, BoxReply::kLive};
+  // The box keeps its offset within a day; the date check needs it whole.
+  void MoveBox(std::int64_t ms) {
+    box.MoveOffset(ms);
+    m_boxOffsetMs += ms;
+  }
+
+  void ScriptMixed(int count, Reply odd1, Reply odd2) {
+    const Reply kinds[] = {odd1, odd2, Reply::kLive};
     for (int i = 0; i < count; ++i) box.Script(kinds[Random(3)]);
   }
 
@@ -232,37 +237,39 @@ class SoakRun {
       case kBoxJump: {
         // Keep the box within half a day of the true time.
         std::int64_t jump = RandomJumpMs();
-        if (std::llabs(box.m_offsetMs + jump) > 6 * kMsPerHour) jump = -jump;
-        box.m_offsetMs += jump;
+        if (std::llabs(m_boxOffsetMs + jump) > 6 * kMsPerHour) jump = -jump;
+        MoveBox(jump);
         return;
       }
       case kFreeze:
-        box.m_frozen = true;
+        box.Do("freeze on");
+        m_frozen = true;
         PollQuiet(10 + static_cast<int>(Random(400)));
-        box.m_frozen = false;
+        box.Do("freeze off");
+        m_frozen = false;
         return;
       case kSilence:
         for (int i = 10 + static_cast<int>(Random(400)); i > 0; --i)
-          box.Script(BoxReply::kSilent);
+          box.Script(Reply::kSilent);
         m_quiet = true;
         PollScript();
         m_quiet = false;
         return;
       case kStutter:
-        ScriptMixed(5 + static_cast<int>(Random(60)), BoxReply::kRepeat,
-                    BoxReply::kStepBack);
+        ScriptMixed(5 + static_cast<int>(Random(60)), Reply::kRepeat,
+                    Reply::kStepBack);
         PollScript();
         return;
       case kGarbage:
         clock.JumpPcClock(RandomSign() * (1 + Random(30)) * kMsPerSecond);
-        ScriptMixed(30 + static_cast<int>(Random(300)), BoxReply::kGarbage,
-                    BoxReply::kSilent);
+        ScriptMixed(30 + static_cast<int>(Random(300)), Reply::kGarbage,
+                    Reply::kSilent);
         PollScript();
         return;
       case kShortReplies:
         clock.JumpPcClock(RandomSign() * (1 + Random(30)) * kMsPerSecond);
-        ScriptMixed(30 + static_cast<int>(Random(300)), BoxReply::kShort3,
-                    BoxReply::kShort5);
+        ScriptMixed(30 + static_cast<int>(Random(300)), Reply::kShort3,
+                    Reply::kShort5);
         PollScript();
         return;
       case kAcrossMidnight:
@@ -294,7 +301,7 @@ class SoakRun {
       boxTarget = nextMidnight - Random(40) * kMsPerSecond - 1;
       pcTarget = boxTarget + gap;
     }
-    this->box.m_offsetMs += boxTarget - box;
+    MoveBox(boxTarget - box);
     clock.JumpPcClock(pcTarget - PcMs());
   }
 
@@ -320,6 +327,8 @@ class SoakRun {
   Mode m_mode;
   std::mt19937 m_rng;
   bool m_quiet = false;
+  bool m_frozen = false;
+  std::int64_t m_boxOffsetMs = 0;
   long long m_polls = 0;
   std::int64_t m_simulatedMs = 0;
   Recovery m_recoveries[kDisturbanceKinds];

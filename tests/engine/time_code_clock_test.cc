@@ -8,14 +8,14 @@
 #include <vector>
 
 #include "link/user_notice.h"
-#include "tests/support/fake_box.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/fake_serial.h"
 
 namespace {
 
-using fake::BoxReply;
 using fake::ClockCall;
 using fake::MsOf;
+using fakes::Reply;
 
 int g_connectNotices = 0;
 void CountNotice(UserNotice notice) {
@@ -75,7 +75,7 @@ class EngineTest : public ::testing::Test {
   }
 
   fake::FakeClock clock;
-  fake::FakeBox box{clock};
+  fakes::FakeSerial box{clock};
   CTimeCodeClock engine;
 };
 
@@ -133,7 +133,7 @@ TEST_F(EngineTest, CheckReadsLocalOrSystemTimeAsConfigured) {
     engine.m_useSystemTime = c.useSystemTime;
     PrimeHistoryBelow(0x00000010);
     clock.ClearEvents();
-    box.ScriptBytes(0x15, 0x00, 0x00, c.hours);
+    box.ScriptCode(static_cast<PackedTimeCode>(c.hours) << 24 | 0x15);
     EXPECT_EQ(engine.CheckAgainstClock(), c.expected);
     ASSERT_FALSE(clock.Events().empty());
     EXPECT_EQ(clock.Events().front().call, c.read);
@@ -169,7 +169,7 @@ TEST_F(EngineTest, HistoryAfterLostRepeatedAndBackwardCodes) {
     ResetHistory();
     for (std::size_t i = 0; i < c.codes.size(); ++i) {
       if (c.codes[i] == 0) {
-        box.Script(BoxReply::kSilent);
+        box.Script(Reply::kSilent);
       } else {
         box.ScriptCode(c.codes[i]);
       }
@@ -189,8 +189,8 @@ TEST_F(EngineTest, HistoryAfterLostRepeatedAndBackwardCodes) {
 
 TEST_F(EngineTest, ShortRepliesCountAsNoReplyInTheCheck) {
   ConnectReady();
-  for (BoxReply reply : {BoxReply::kShort3, BoxReply::kShort5,
-                         BoxReply::kSilent, BoxReply::kGarbage}) {
+  for (Reply reply :
+       {Reply::kShort3, Reply::kShort5, Reply::kSilent, Reply::kGarbage}) {
     SCOPED_TRACE(static_cast<int>(reply));
     box.ScriptCode(0x12000005);
     box.ScriptCode(0x12000006);
@@ -221,7 +221,7 @@ TEST_F(EngineTest, MinuteBoundarySleepsPastTheEdge) {
       {0, 150, {}, 0, 150},
   };
   ConnectReady();
-  box.m_isPal = true;
+  box.Do("mode pal");
   engine.m_isPal = 1;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.ms);
@@ -250,7 +250,7 @@ TEST_F(EngineTest, SixthMissSetsTheClockOnlyWhenAllowed) {
     ResetHistory();
     engine.m_setClockEnabled = enabled;
     StartLocal(12, 0, 10, 0);
-    box.m_offsetMs = 5000;
+    box.Do("offset 5000");
     clock.ClearEvents();
     EXPECT_EQ(engine.Poll(), 0);  // not running yet: no miss
     clock.Advance(150);
@@ -272,20 +272,20 @@ TEST_F(EngineTest, SixthMissSetsTheClockOnlyWhenAllowed) {
 }
 
 TEST_F(EngineTest, MissCountRestartsAfterAHitOrNoRunningCode) {
-  for (BoxReply ending : {BoxReply::kLive, BoxReply::kSilent}) {
+  for (Reply ending : {Reply::kLive, Reply::kSilent}) {
     SCOPED_TRACE(static_cast<int>(ending));
     engine.Connect(false);
     ConnectReady();
     engine.m_setClockEnabled = 1;
-    box.m_offsetMs = 5000;
+    box.Do("offset 5000");
     PollResults(6);
     ASSERT_EQ(engine.m_missCount, 5u);
-    if (ending == BoxReply::kLive) box.m_offsetMs = 0;
+    if (ending == Reply::kLive) box.Do("offset 0");
     box.Script(ending);
     EXPECT_EQ(engine.Poll(), 0);
     EXPECT_EQ(engine.m_missCount, 0u);
     EXPECT_TRUE(clock.EventsOf(ClockCall::kSetLocal).empty());
-    box.m_offsetMs = 5000;
+    box.Do("offset 5000");
   }
 }
 
@@ -293,7 +293,7 @@ TEST_F(EngineTest, RefusedSetWaitsForSixMoreMisses) {
   ConnectReady();
   engine.m_setClockEnabled = 1;
   clock.RefuseSets(true);
-  box.m_offsetMs = 5000;
+  box.Do("offset 5000");
   const std::vector<int> first = PollToSetting(7);
   EXPECT_EQ(first, std::vector<int>(7, 0));
   EXPECT_EQ(PollToSetting(6), std::vector<int>(6, 0));
@@ -318,10 +318,9 @@ TEST_F(EngineTest, SettingBringsTheClockIntoStepInEveryMode) {
     engine.m_setClockEnabled = 1;
     ConnectReady();
     ResetHistory();
-    box.m_isPal = c.pal;
-    box.m_dropFrame = c.dropFrame;
-    box.m_followsUtc = c.useSystemTime;
-    box.m_offsetMs = 0;
+    box.SetMode(c.pal, c.dropFrame);
+    box.followsUtc = c.useSystemTime;
+    box.Do("offset 0");
     StartLocal(15, 12, 31, 0);
     clock.JumpPcClock(-7300);
     clock.ClearEvents();
@@ -372,8 +371,8 @@ TEST_F(EngineTest, SettingNeedsAFourthLargerCode) {
 TEST_F(EngineTest, SettingIgnoresRepliesWithoutAWholeTimeCode) {
   ConnectReady();
   StartLocal(12, 0, 0, 0);
-  for (BoxReply reply : {BoxReply::kShort3, BoxReply::kShort5,
-                         BoxReply::kSilent, BoxReply::kGarbage}) {
+  for (Reply reply :
+       {Reply::kShort3, Reply::kShort5, Reply::kSilent, Reply::kGarbage}) {
     SCOPED_TRACE(static_cast<int>(reply));
     // The previous reply's bytes, with a new frames byte, would look like a
     // running code.
@@ -462,24 +461,23 @@ TEST_F(EngineTest, FiguresTellTheOwnerWhatTheEngineSawAndDid) {
   const struct {
     const char* name;
     std::int64_t reading;
-    BoxReply reply;
+    Reply reply;
     PackedTimeCode code;
     int answered, compared, differenceMs;
   } checks[] = {
-      {"PC clock ahead", MsOf(2026, 3, 14, 12, 34, 56, 789), BoxReply::kLive,
+      {"PC clock ahead", MsOf(2026, 3, 14, 12, 34, 56, 789), Reply::kLive,
        0x12345617, 1, 1, -109},
-      {"code past midnight", MsOf(2026, 3, 14, 23, 59, 58, 0), BoxReply::kLive,
+      {"code past midnight", MsOf(2026, 3, 14, 23, 59, 58, 0), Reply::kLive,
        0x00000100, 1, 1, 3000},
-      {"code before midnight", MsOf(2026, 3, 15, 0, 0, 1, 0), BoxReply::kLive,
+      {"code before midnight", MsOf(2026, 3, 15, 0, 0, 1, 0), Reply::kLive,
        0x23595800, 1, 1, -3000},
-      {"box silent", MsOf(2026, 3, 15, 0, 0, 1, 0), BoxReply::kSilent, 0, 0, 0,
-       0},
+      {"box silent", MsOf(2026, 3, 15, 0, 0, 1, 0), Reply::kSilent, 0, 0, 0, 0},
   };
   for (const auto& c : checks) {
     SCOPED_TRACE(c.name);
     clock.StartAtLocal(c.reading);
     PrimeHistoryBelow(c.code == 0 ? 1 : c.code);
-    if (c.reply == BoxReply::kLive) {
+    if (c.reply == Reply::kLive) {
       box.ScriptCode(c.code);
     } else {
       box.Script(c.reply);
@@ -560,27 +558,27 @@ TEST_F(EngineTest, ConnectStateTable) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fake::FakeBox caseBox(clock);
-    caseBox.m_failOpen = c.failOpen;
-    caseBox.m_failGetState = c.failGetState;
-    caseBox.m_answerHello = c.answerHello;
-    caseBox.m_failClose = c.failClose;
+    fakes::FakeSerial caseBox(clock);
+    caseBox.failOpen = c.failOpen;
+    caseBox.failGetState = c.failGetState;
+    caseBox.answerHello = c.answerHello;
+    caseBox.failClose = c.failClose;
     g_connectNotices = 0;
     {
       CTimeCodeClock caseEngine;
       caseEngine.Connect(true);
       EXPECT_EQ(FlagsOf(caseEngine), c.after);
       EXPECT_EQ(g_connectNotices, c.notices);
-      EXPECT_EQ(caseBox.m_opens, c.opens);
-      EXPECT_EQ(caseBox.m_setStates, c.setStates);
-      EXPECT_EQ(caseBox.m_setTimeouts, c.timeouts);
-      EXPECT_EQ(caseBox.m_closes, c.closes);
-      caseBox.m_failClose = false;
+      EXPECT_EQ(caseBox.opens, c.opens);
+      EXPECT_EQ(caseBox.CountCalls("SetState"), c.setStates);
+      EXPECT_EQ(caseBox.CountCalls("SetTimeouts"), c.timeouts);
+      EXPECT_EQ(caseBox.CountCalls("Close"), c.closes);
+      caseBox.failClose = false;
     }
     // The destructor disconnects (a device whose close failed is gone from
     // the link all the same).
     if (!c.failClose) {
-      EXPECT_FALSE(caseBox.m_isOpen);
+      EXPECT_FALSE(caseBox.isOpen());
     }
   }
   platform::UseSerialBackend(&box);
@@ -589,20 +587,20 @@ TEST_F(EngineTest, ConnectStateTable) {
 TEST_F(EngineTest, ConnectedEngineRepeatsOnlyTheHandshake) {
   engine.m_comPort = 3;
   ConnectReady();
-  EXPECT_EQ(box.m_lastName, "COM3");
-  const platform::COMMTIMEOUTS& t = box.m_timeouts;
+  EXPECT_EQ(box.lastName, "COM3");
+  const platform::COMMTIMEOUTS& t = box.timeouts;
   EXPECT_EQ((std::vector<std::uint32_t>{10, 10, 20, 10, 10}),
             (std::vector<std::uint32_t>{
                 t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
                 t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
                 t.WriteTotalTimeoutConstant}));
-  const int hellos = box.m_hellos;
+  const int hellos = box.hellos;
   ConnectReady();
-  EXPECT_EQ(box.m_opens, 1);
-  EXPECT_EQ(box.m_setStates, 1);
-  EXPECT_EQ(box.m_hellos, 2 * hellos);
+  EXPECT_EQ(box.opens, 1);
+  EXPECT_EQ(box.CountCalls("SetState"), 1);
+  EXPECT_EQ(box.hellos, 2 * hellos);
   // A handshake that fails on a connected engine closes the port.
-  box.m_answerHello = false;
+  box.answerHello = false;
   engine.Connect(true);
   EXPECT_EQ(FlagsOf(engine), (Flags{0, 0, 0}));
   EXPECT_EQ(g_connectNotices, 1);
@@ -611,31 +609,31 @@ TEST_F(EngineTest, ConnectedEngineRepeatsOnlyTheHandshake) {
 TEST_F(EngineTest, HeldStatesWhenClosingFails) {
   // Held ready: disconnecting could not close the port.
   ConnectReady();
-  box.m_failClose = true;
+  box.failClose = true;
   engine.Connect(false);
   EXPECT_EQ(FlagsOf(engine), (Flags{1, 1, 1}));
   // The link has given the handle up all the same, so the handshake that a
   // connect repeats finds no port, and the engine ends closed.
-  box.m_failClose = false;
+  box.failClose = false;
   engine.Connect(true);
   EXPECT_EQ(FlagsOf(engine), (Flags{0, 0, 0}));
   EXPECT_EQ(g_connectNotices, 1);
 
   // Held open: a failed connect could not close the port.
-  box.m_answerHello = false;
-  box.m_failClose = true;
+  box.answerHello = false;
+  box.failClose = true;
   engine.Connect(true);
   EXPECT_EQ(FlagsOf(engine), (Flags{1, 0, 0}));
-  EXPECT_EQ(box.m_opens, 2);
+  EXPECT_EQ(box.opens, 2);
   // From held open the line settings are tried again without a new open.
-  box.m_answerHello = true;
-  box.m_failClose = false;
+  box.answerHello = true;
+  box.failClose = false;
   engine.Connect(true);
-  EXPECT_EQ(box.m_opens, 2);
+  EXPECT_EQ(box.opens, 2);
   EXPECT_EQ(FlagsOf(engine), (Flags{0, 0, 0}));
   // And the next connect starts afresh.
   ConnectReady();
-  EXPECT_EQ(box.m_opens, 3);
+  EXPECT_EQ(box.opens, 3);
   engine.Connect(false);
   engine.Connect(false);
   EXPECT_EQ(FlagsOf(engine), (Flags{0, 0, 0}));
@@ -643,7 +641,7 @@ TEST_F(EngineTest, HeldStatesWhenClosingFails) {
 
 TEST_F(EngineTest, FormatTimeCodeShowsTheLatestReply) {
   ConnectReady();
-  box.ScriptBytes(0x63, 0x56, 0x34, 0x12);
+  box.ScriptCode(0x12345663);
   engine.CheckAgainstClock();
   char text[12];
   EXPECT_EQ(engine.FormatTimeCode(text), 11);

@@ -83,7 +83,7 @@ TEST_F(SerialPortTest, CloseReportsTheHandleResultOnce) {
   EXPECT_TRUE(device.calls.empty());
   for (int result : {1, 0}) {
     OpenCom1();
-    device.closeResult = result;
+    device.failClose = result == 0;
     EXPECT_EQ(result, port.Close());
     EXPECT_EQ((Calls{"Purge 15", "Close"}), device.calls);
     EXPECT_EQ(0, port.m_isOpen);

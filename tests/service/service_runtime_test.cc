@@ -17,8 +17,8 @@
 #include "platform/system_error.h"
 #include "service/service_identity.h"
 #include "tests/service/service_fakes.h"
-#include "tests/support/fake_box.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/fake_serial.h"
 
 using platform::kServiceAcceptStop;
 using platform::kServiceControlInterrogate;
@@ -32,22 +32,6 @@ namespace {
 
 std::vector<std::uint32_t> g_beeps;
 void RecordBeep(std::uint32_t type) { g_beeps.push_back(type); }
-
-// Time on the fake clock passes between polls as the worker's wait does
-// in real life, so the box's code runs on from one poll to the next.
-class PacedBox : public fake::FakeBox {
- public:
-  explicit PacedBox(fake::FakeClock& clock) : FakeBox(clock), m_time(clock) {}
-  int Write(platform::SerialHandle handle, const void* data,
-            std::uint32_t count, std::uint32_t* sent) override {
-    if (count == 4 && static_cast<const std::uint8_t*>(data)[0] == 0x61)
-      m_time.Advance(kPollWaitMs);
-    return FakeBox::Write(handle, data, count, sent);
-  }
-
- private:
-  fake::FakeClock& m_time;
-};
 
 // State, controls accepted, check-point, wait hint and exit code of a report.
 using Report = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t,
@@ -79,7 +63,10 @@ class ServiceRuntimeTest : public ::testing::Test {
     g_stopEvent = nullptr;
     g_beeps.clear();
     platform::UseBeepHook(RecordBeep);
-    m_box.m_isPal = true;
+    m_box.Do("mode pal");
+    // The box's code runs on from one poll to the next as the worker's wait
+    // between polls would let it.
+    m_box.pauseBeforeQueryMs = kPollWaitMs;
   }
   void TearDown() override {
     platform::UseBeepHook(nullptr);
@@ -97,7 +84,7 @@ class ServiceRuntimeTest : public ::testing::Test {
   }
 
   fake::FakeClock m_clock;
-  PacedBox m_box{m_clock};
+  fakes::FakeSerial m_box{m_clock};
   fake::StatusSink m_sink;
   fake::EventLog m_log;
 };
@@ -133,8 +120,8 @@ TEST_F(ServiceRuntimeTest, ReportsFollowTheStartAndStopTable) {
 
   // The stop came before the first wait: no poll, the port closed, the
   // default beep and the closing pause.
-  EXPECT_EQ(m_box.m_queries, 0);
-  EXPECT_FALSE(m_box.m_isOpen);
+  EXPECT_EQ(m_box.queries, 0);
+  EXPECT_FALSE(m_box.isOpen());
   EXPECT_EQ(g_beeps, std::vector<std::uint32_t>{platform::kDefaultBeep});
   EXPECT_EQ(m_clock.Sleeps().back(), kClosingPauseMs);
   EXPECT_EQ(g_stopEvent.load(), nullptr);
@@ -166,44 +153,44 @@ TEST_F(ServiceRuntimeTest, PendingReportsKeepCountingAcrossInterrogations) {
 // whether the worker got as far as RUNNING.
 struct FailureRow {
   const char* name;
-  void (*arrange)(fake::StatusSink&, fake::EventLog&, fake::FakeBox&);
+  void (*arrange)(fake::StatusSink&, fake::EventLog&, fakes::FakeSerial&);
   std::vector<std::string> messages;
   std::vector<std::uint32_t> states;
 };
 
 const FailureRow kFailureRows[] = {
     {"FirstPendingReportRefused",
-     [](fake::StatusSink& sink, fake::EventLog&, fake::FakeBox&) {
+     [](fake::StatusSink& sink, fake::EventLog&, fakes::FakeSerial&) {
        sink.m_failReport = 1;
      },
      {kSetStatusFailedText},
      {kServiceStartPending, kServiceStopped}},
     {"WorkerPendingReportRefused",
-     [](fake::StatusSink& sink, fake::EventLog&, fake::FakeBox&) {
+     [](fake::StatusSink& sink, fake::EventLog&, fakes::FakeSerial&) {
        sink.m_failReport = 2;
      },
      {kSetStatusFailedText, kFirstPendingFailedText},
      {kServiceStartPending, kServiceStartPending, kServiceStopped}},
     {"StopEventNotCreated",
-     [](fake::StatusSink&, fake::EventLog&, fake::FakeBox&) {
+     [](fake::StatusSink&, fake::EventLog&, fakes::FakeSerial&) {
        platform::SimulateStopEventFailure(true);
      },
      {kStopEventFailedText},
      {kServiceStartPending, kServiceStartPending, kServiceStopped}},
     {"BoxSwitchedOff",
-     [](fake::StatusSink&, fake::EventLog&, fake::FakeBox& box) {
-       box.m_answerHello = false;
+     [](fake::StatusSink&, fake::EventLog&, fakes::FakeSerial& box) {
+       box.answerHello = false;
      },
      {kBoxUnreachableText},
      {kServiceStartPending, kServiceStartPending, kServiceStopped}},
     {"PortCannotBeOpened",
-     [](fake::StatusSink&, fake::EventLog&, fake::FakeBox& box) {
-       box.m_failOpen = true;
+     [](fake::StatusSink&, fake::EventLog&, fakes::FakeSerial& box) {
+       box.failOpen = true;
      },
      {kBoxUnreachableText},
      {kServiceStartPending, kServiceStartPending, kServiceStopped}},
     {"RunningReportRefused",
-     [](fake::StatusSink& sink, fake::EventLog&, fake::FakeBox&) {
+     [](fake::StatusSink& sink, fake::EventLog&, fakes::FakeSerial&) {
        sink.m_failReport = 3;
      },
      {kSetStatusFailedText, kRunningFailedText},
@@ -240,9 +227,9 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
   if (row.states.size() > 2) {
     EXPECT_EQ(g_beeps, std::vector<std::uint32_t>{platform::kDefaultBeep});
     EXPECT_EQ(m_clock.Sleeps().back(), kClosingPauseMs);
-    EXPECT_FALSE(m_box.m_isOpen);
+    EXPECT_FALSE(m_box.isOpen());
   } else {
-    EXPECT_EQ(m_box.m_opens, 0);
+    EXPECT_EQ(m_box.opens, 0);
   }
   EXPECT_EQ(g_stopEvent.load(), nullptr);
 }
@@ -260,7 +247,7 @@ TEST_F(ServiceRuntimeTest, HandlerRegistrationRefusedReportsNothing) {
   EXPECT_TRUE(m_sink.Reports().empty());
   EXPECT_TRUE(m_log.Entries().empty());
   EXPECT_EQ(g_savedError.load(), 0x41Bu);
-  EXPECT_EQ(m_box.m_opens, 0);
+  EXPECT_EQ(m_box.opens, 0);
 }
 
 TEST_F(ServiceRuntimeTest, LaterReportRefusedOnlyWritesItsEntry) {
@@ -301,7 +288,7 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnly) {
     g_beeps.clear();
     g_debugMode = debug;
     g_stopEvent = nullptr;
-    m_box.m_offsetMs += 5000;  // the PC clock now lags the time code
+    m_box.Do("offset +5000");  // the PC clock now lags the time code
     const int setsBefore = sets;
     std::thread stopper([&sets, setsBefore] {
       // Six misses and the setting need about a second of polls.
@@ -330,7 +317,7 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnly) {
 
 TEST_F(ServiceRuntimeTest, DebugModeWritesAndReportsNothing) {
   g_debugMode = 1;
-  m_box.m_answerHello = false;
+  m_box.answerHello = false;
   platform::SetLastError(55);
   RunClockWorker();
   EXPECT_TRUE(m_sink.Reports().empty());

@@ -8,10 +8,10 @@
 #include "setup/dialog_templates.h"
 #include "setup/framework.h"
 #include "setup/setup_app.h"
-#include "tests/support/settings_sandbox.h"
 #include "tests/setup/fake_window_system.h"
-#include "tests/support/fake_box.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/fake_serial.h"
+#include "tests/support/settings_sandbox.h"
 
 namespace {
 
@@ -144,27 +144,27 @@ TEST(DialogTemplateTest, KindsFollowTheStyles) {
 TEST(SetupAppTest, RunsTheMainDialogOnceAndClosesAPortLeftOpen) {
   settings_sandbox::Reset();
   fake::FakeClock clock;
-  fake::FakeBox box(clock);
+  fakes::FakeSerial box(clock);
   FakeWindowSystem windows;
   CSetupApp app;
   ASSERT_EQ(AfxGetApp(), &app);
   windows.OnModal(kSetupDialogId, [&](FakeDialog&) {
     EXPECT_NE(app.m_pMainWnd, nullptr);
     windows.Click(control::kTestRun);
-    EXPECT_TRUE(box.m_isOpen);
+    EXPECT_TRUE(box.isOpen());
     windows.Command(kIdCancel);
   });
   EXPECT_EQ(AfxWinMain(), 0);
   EXPECT_EQ(windows.m_modalRuns, std::vector<int>{kSetupDialogId});
-  EXPECT_FALSE(box.m_isOpen);
+  EXPECT_FALSE(box.isOpen());
   EXPECT_EQ(app.m_pMainWnd, nullptr);
 }
 
 TEST(SetupAppTest, TheNoticesBecomeMessageBoxesOnlyWhileItRuns) {
   settings_sandbox::Reset();
   fake::FakeClock clock;
-  fake::FakeBox box(clock);
-  box.m_failOpen = true;
+  fakes::FakeSerial box(clock);
+  box.failOpen = true;
   FakeWindowSystem windows;
   CSetupApp app;
   windows.OnModal(kSetupDialogId, [&](FakeDialog&) {

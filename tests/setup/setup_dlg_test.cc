@@ -9,8 +9,8 @@
 #include "setup/setup_app.h"
 #include "setup/setup_dlg.h"
 #include "tests/setup/fake_window_system.h"
-#include "tests/support/fake_box.h"
 #include "tests/support/fake_clock.h"
+#include "tests/support/fake_serial.h"
 #include "tests/support/settings_sandbox.h"
 
 namespace {
@@ -66,7 +66,7 @@ class SetupDialogTest : public ::testing::Test {
   void TicksUntilASet();
 
   fake::FakeClock m_clock;
-  fake::FakeBox m_box;
+  fakes::FakeSerial m_box;
   FakeWindowSystem m_windows;
   std::intptr_t m_result = 0;
 };
@@ -104,7 +104,7 @@ TEST_F(SetupDialogTest, ShowsTheSavedSettingsAndTheIdleState) {
       EXPECT_EQ(m_windows.Current().initResult, 1);
       m_windows.Click(setup::kIdOk);
     });
-    EXPECT_EQ(m_box.m_opens, 0);
+    EXPECT_EQ(m_box.opens, 0);
   }
 }
 
@@ -134,8 +134,8 @@ TEST_F(SetupDialogTest, NoAboutEntryWithoutTextOrSystemMenu) {
 TEST_F(SetupDialogTest, StartWithAnsweringBoxRunsTheTest) {
   Run(0x02000000, [&](CSetupDlg& dialog) {
     Start();
-    EXPECT_EQ(m_box.m_lastName, "COM2");
-    EXPECT_TRUE(m_box.m_isOpen);
+    EXPECT_EQ(m_box.lastName, "COM2");
+    EXPECT_TRUE(m_box.isOpen());
     EXPECT_EQ(dialog.m_clock.m_linkReady, 1);
     EXPECT_EQ(dialog.m_running, 1);
     EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
@@ -165,8 +165,8 @@ TEST_F(SetupDialogTest, FailedStartsShowTheLowerLayersBoxesThenTheError) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     m_windows.m_messageBoxes.clear();
-    m_box.m_failOpen = c.failOpen;
-    m_box.m_answerHello = false;
+    m_box.failOpen = c.failOpen;
+    m_box.answerHello = false;
     std::string statusDuringBoxes;
     m_windows.m_onMessageBox = [&](const fakes::FakeMessageBox&) {
       statusDuringBoxes = Text(kStatusBox);
@@ -180,13 +180,13 @@ TEST_F(SetupDialogTest, FailedStartsShowTheLowerLayersBoxesThenTheError) {
       EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
       EXPECT_FALSE(m_windows.TimerArmed());
       EXPECT_EQ(dialog.m_running, 0);
-      EXPECT_FALSE(m_box.m_isOpen);
+      EXPECT_FALSE(m_box.isOpen());
       // Set PC Clock can be checked but nothing uses it until a start.
       EXPECT_TRUE(m_windows.Click(kSetPcClock));
       EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 1);
       // Once the fault is gone, the next start works.
-      m_box.m_failOpen = false;
-      m_box.m_answerHello = true;
+      m_box.failOpen = false;
+      m_box.answerHello = true;
       Start();
       EXPECT_EQ(dialog.m_running, 1);
       EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
@@ -222,8 +222,8 @@ TEST_F(SetupDialogTest, StopClosesThePortKeepsTheCodeAndClearsSetPcClock) {
       EXPECT_EQ(dialog.m_clock.m_setClockEnabled, enabled);
     }
     ASSERT_TRUE(m_windows.Click(kTestRun));
-    EXPECT_FALSE(m_box.m_isOpen);
-    EXPECT_EQ(m_box.m_closes, 1);
+    EXPECT_FALSE(m_box.isOpen());
+    EXPECT_EQ(m_box.CountCalls("Close"), 1);
     EXPECT_EQ(Text(kStatusBox), "Serial Port Closed");
     EXPECT_EQ(Text(kTimeCodeBox), lastCode);
     EXPECT_FALSE(m_windows.TimerArmed());
@@ -252,11 +252,11 @@ TEST_F(SetupDialogTest, TicksShowTheTimeCodeOrNoTimeCode) {
     std::string code = Text(kTimeCodeBox);
     EXPECT_TRUE(LooksLikeTimeCode(code)) << code;
     EXPECT_EQ(code.substr(0, 6), "12:00:");
-    m_box.m_frozen = true;
+    m_box.Do("freeze on");
     Ticks(2);
     EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
-    m_box.m_frozen = false;
-    for (int i = 0; i < 3; ++i) m_box.Script(fake::BoxReply::kSilent);
+    m_box.Do("freeze off");
+    for (int i = 0; i < 3; ++i) m_box.Script(fakes::Reply::kSilent);
     Ticks(1);
     EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
   });
@@ -278,7 +278,7 @@ TEST_F(SetupDialogTest, StatusIsRefreshedOnEvery21stTick) {
     EXPECT_EQ(Text(kStatusBox), "BOX connected and responding.");
     EXPECT_EQ(dialog.m_tickCount, 0);
     // A box that stops answering shows at the next refresh; the test goes on.
-    for (int i = 0; i < 30; ++i) m_box.Script(fake::BoxReply::kSilent);
+    for (int i = 0; i < 30; ++i) m_box.Script(fakes::Reply::kSilent);
     Ticks(20);
     EXPECT_EQ(Text(kStatusBox), "BOX connected and responding.");
     Ticks(1);
@@ -344,11 +344,11 @@ TEST_F(SetupDialogTest, ANewPortTakesEffectAtTheNextStart) {
     Start();
     ASSERT_TRUE(m_windows.Click(kCom3));
     Ticks(2);
-    EXPECT_EQ(m_box.m_opens, 1);
-    EXPECT_EQ(m_box.m_lastName, "COM1");
+    EXPECT_EQ(m_box.opens, 1);
+    EXPECT_EQ(m_box.lastName, "COM1");
     ASSERT_TRUE(m_windows.Click(kTestRun));
     Start();
-    EXPECT_EQ(m_box.m_lastName, "COM3");
+    EXPECT_EQ(m_box.lastName, "COM3");
   });
 }
 
@@ -371,7 +371,7 @@ TEST_F(SetupDialogTest, SaveWritesTheChosenSettings) {
 constexpr int kTicksForASet = 200;
 
 TEST_F(SetupDialogTest, TheBeepBoxBeepsWhenCheckedAndOnEachClockSet) {
-  m_box.m_offsetMs = 5000;
+  m_box.Do("offset 5000");
   Run([&](CSetupDlg& dialog) {
     ASSERT_TRUE(m_windows.Click(kBeepOnSet));
     EXPECT_EQ(m_windows.m_beeps, std::vector<std::uint32_t>{0xFFFFFFFF});
@@ -430,7 +430,7 @@ TEST_F(SetupDialogTest, EndingDuringATestClosesThePortOnlyWithTheDialog) {
   };
   for (const Case& c : {Case{setup::kIdOk, 1}, Case{setup::kIdCancel, 2}}) {
     SCOPED_TRACE(c.command);
-    m_box.m_closes = 0;
+    m_box.calls.clear();
     ASSERT_TRUE(settings_sandbox::StoreWord(0));
     std::size_t textsBefore = 0;
     {
@@ -443,11 +443,11 @@ TEST_F(SetupDialogTest, EndingDuringATestClosesThePortOnlyWithTheDialog) {
         EXPECT_FALSE(m_windows.Tick()) << "the window's timer ends with it";
       });
       EXPECT_EQ(dialog.DoModal(), c.result);
-      EXPECT_TRUE(m_box.m_isOpen) << "the dialog does not stop the test";
+      EXPECT_TRUE(m_box.isOpen()) << "the dialog does not stop the test";
       EXPECT_EQ(m_windows.m_textLog.size(), textsBefore);
     }
-    EXPECT_FALSE(m_box.m_isOpen);
-    EXPECT_EQ(m_box.m_closes, 1);
+    EXPECT_FALSE(m_box.isOpen());
+    EXPECT_EQ(m_box.CountCalls("Close"), 1);
     EXPECT_TRUE(m_windows.m_messageBoxes.empty());
   }
 }

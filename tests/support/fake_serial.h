@@ -1,21 +1,39 @@
-// A scripted serial device for tests: installs itself as the serial backend
-// for its lifetime, records every call, and answers reads from a script.
-// Each Read takes the next scripted result (bytes, and whether the call
-// succeeds); an empty script is a silent line.
+// The serial device of the in-process tests. It installs itself as the serial
+// backend for its lifetime, records every call, fails on demand and, given a
+// fake clock, puts the box simulator's own box on the other end of the line:
+// written requests go to the box, its answers wait as input for the reads,
+// and its time of day is the fake clock's. Reads and writes pass time on that
+// clock as a line with the link's time-outs would.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "link/box_frames.h"
 #include "platform/serial.h"
+#include "tests/support/fake_clock.h"
+#include "tools/boxsim/boxsim_core.h"
 
 namespace fakes {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// What a time code query gets when a test scripts its answer.
+enum class Reply {
+  kLive,      // the box's own answer
+  kSilent,    // nothing at all
+  kGarbage,   // the box's answer with a wrong checksum
+  kShort3,    // a valid 3-byte frame, the hello's answer
+  kShort5,    // a valid 5-byte frame that stops before the minutes
+  kRepeat,    // the previous answer again
+  kStepBack,  // the code of a moment ago, as a box that stutters back
+};
 
 class FakeSerial : public platform::SerialBackend {
  public:
@@ -24,37 +42,105 @@ class FakeSerial : public platform::SerialBackend {
     int result = 1;
   };
 
-  FakeSerial() {
-    std::memset(&state, 0, sizeof state);
-    std::memset(&timeouts, 0, sizeof timeouts);
-    platform::UseSerialBackend(this);
+  // A line with nobody on it: reads return at once with nothing.
+  FakeSerial() { Install(); }
+  // A line with the box on it, NTSC and local time unless told otherwise.
+  explicit FakeSerial(fake::FakeClock& clock)
+      : clock_(&clock),
+        box_(new boxsim::SimulatedBox({boxsim::Mode::kNtsc, 0}, [this] {
+          return static_cast<std::uint8_t>(0xA0 + randomCount_++);
+        })) {
+    Install();
   }
   ~FakeSerial() override { platform::UseSerialBackend(nullptr); }
   FakeSerial(const FakeSerial&) = delete;
   FakeSerial& operator=(const FakeSerial&) = delete;
 
-  // Script -------------------------------------------------------------
+  // The box -----------------------------------------------------------------
+  // A command of the simulator's own language: "mode pal", "offset -5000",
+  // "freeze on", "silence on", ...
+  void Do(const std::string& command) {
+    boxsim::Command parsed;
+    std::string error;
+    if (!boxsim::ParseCommand(command, &parsed, &error)) std::abort();
+    box_->Apply(parsed);
+  }
+  void SetMode(bool pal, bool dropFrame) {
+    Do(pal ? "mode pal" : dropFrame ? "mode ntsc-df" : "mode ntsc");
+  }
+  // Moves the box's time code by `ms`, as "offset +MS" does but unbounded.
+  void MoveOffset(std::int64_t ms) {
+    boxsim::Command move;
+    move.kind = boxsim::CommandKind::kOffset;
+    move.relative = true;
+    move.number = ms;
+    box_->Apply(move);
+  }
+  bool followsUtc = false;  // else the local time of the fake clock's zone
+  bool answerHello = true;
+  // Time that passes before each query, as a worker's wait between polls
+  // does when the test drives it without a clock of its own.
+  std::int64_t pauseBeforeQueryMs = 0;
+  std::int64_t stepBackMs = 200;
+
+  // Replaces the box's answers to the next time code queries, in order.
+  void Script(Reply kind) { script_.push_back({kind, {}}); }
+  void ScriptBytes(Bytes tx) {
+    script_.push_back({Reply::kLive, std::move(tx)});
+  }
+  void ScriptCode(PackedTimeCode code) {
+    ScriptBytes(boxsim::BuildTimeCodeReply(code, 0x0C));
+  }
+  std::size_t ScriptLeft() const { return script_.size(); }
+  // Whether the latest query got the box's own live answer.
+  bool lastAnswerLive = true;
+
+  // The masked code of the box's live answer now, or `laterMs` from now.
+  PackedTimeCode LiveCode(std::int64_t laterMs = 0) const {
+    return boxsim::BoxTimeCode(
+               boxsim::ShiftTimeOfDay(Now(), box_->offsetMs() + laterMs),
+               box_->mode()) &
+           kTimeCodeMask;
+  }
+
+  // The line ----------------------------------------------------------------
+  // Bytes that arrive as if the box had sent them, after anything waiting.
+  void Inject(const Bytes& bytes) {
+    input_.insert(input_.end(), bytes.begin(), bytes.end());
+  }
+  // What the next Read call returns, whatever the line holds; ahead of the
+  // line's own bytes and untouched by purges.
   void QueueRead(Bytes bytes, int result = 1) {
     reads.push_back(ReadResult{std::move(bytes), result});
   }
+  std::deque<ReadResult> reads;
 
+  // Failure switches ----------------------------------------------------------
   std::set<std::string> busyNames;  // devices held by another program
+  bool failOpen = false;
+  bool failClose = false;  // the close fails and the device stays open
   bool failGetState = false;
   bool failSetState = false;
   bool failGetTimeouts = false;
   bool failWrite = false;
   bool failPurge = false;
-  int closeResult = 1;
+  // The device went away (unplugged, its driver gone): every call on an open
+  // handle fails, reads and writes with an error rather than silence.
+  bool gone = false;
   std::uint32_t reportedErrors = 0;
 
-  // Device state and record --------------------------------------------
-  std::deque<ReadResult> reads;
-  platform::DCB state;              // what GetState reports, SetState keeps
-  platform::COMMTIMEOUTS timeouts;  // likewise for the time-outs
-  std::vector<std::string> calls;   // "Open COM1", "Purge 15", "Read 3"...
-  std::vector<Bytes> writes;        // bytes each write moved
+  // Device state and record ---------------------------------------------------
+  platform::DCB state = {};  // what GetState reports, SetState keeps
+  platform::COMMTIMEOUTS timeouts = {};  // likewise for the time-outs
+  std::vector<std::string> calls;        // "Open COM1", "Purge 15", "Read 3"...
+  std::vector<Bytes> writes;             // bytes each write moved
   std::set<platform::SerialHandle> openHandles;
+  std::string lastName;
+  int opens = 0;  // successful ones
+  int hellos = 0;
+  int queries = 0;
 
+  bool isOpen() const { return !openHandles.empty(); }
   Bytes AllWritten() const {
     Bytes all;
     for (const Bytes& w : writes) all.insert(all.end(), w.begin(), w.end());
@@ -66,43 +152,47 @@ class FakeSerial : public platform::SerialBackend {
     return n;
   }
 
-  // SerialBackend --------------------------------------------------------
+  // SerialBackend -------------------------------------------------------------
   platform::SerialHandle Open(const char* name, bool overlapped) override {
     calls.push_back(std::string("Open ") + name + (overlapped ? " ov" : ""));
-    if (busyNames.count(name)) return platform::kInvalidSerialHandle;
+    lastName = name;
+    if (failOpen || busyNames.count(name))
+      return platform::kInvalidSerialHandle;
+    ++opens;
     const platform::SerialHandle handle = nextHandle_++;
     openHandles.insert(handle);
     return handle;
   }
   int Close(platform::SerialHandle handle) override {
     calls.push_back("Close");
-    if (!openHandles.erase(handle)) return 0;
-    return closeResult;
+    if (failClose || !openHandles.erase(handle)) return 0;
+    input_.clear();
+    return 1;
   }
   int GetState(platform::SerialHandle handle, platform::DCB* dcb) override {
     calls.push_back("GetState");
-    if (failGetState || !Known(handle)) return 0;
+    if (failGetState || !Usable(handle)) return 0;
     *dcb = state;
     return 1;
   }
   int SetState(platform::SerialHandle handle,
                const platform::DCB& dcb) override {
     calls.push_back("SetState");
-    if (failSetState || !Known(handle)) return 0;
+    if (failSetState || !Usable(handle)) return 0;
     state = dcb;
     return 1;
   }
   int GetTimeouts(platform::SerialHandle handle,
                   platform::COMMTIMEOUTS* t) override {
     calls.push_back("GetTimeouts");
-    if (failGetTimeouts || !Known(handle)) return 0;
+    if (failGetTimeouts || !Usable(handle)) return 0;
     *t = timeouts;
     return 1;
   }
   int SetTimeouts(platform::SerialHandle handle,
                   const platform::COMMTIMEOUTS& t) override {
     calls.push_back("SetTimeouts");
-    if (!Known(handle)) return 0;
+    if (!Usable(handle)) return 0;
     timeouts = t;
     return 1;
   }
@@ -110,43 +200,148 @@ class FakeSerial : public platform::SerialBackend {
            std::uint32_t* delivered) override {
     calls.push_back("Read " + std::to_string(count));
     *delivered = 0;
-    if (!Known(handle)) return 0;
-    if (reads.empty()) return 1;  // silence: the time-out ends the read
-    ReadResult next = std::move(reads.front());
-    reads.pop_front();
-    const std::uint32_t n =
-        next.bytes.size() < count ? next.bytes.size() : count;
-    if (n > 0) std::memcpy(buffer, next.bytes.data(), n);
-    *delivered = n;
-    return next.result;
+    if (!Usable(handle)) return 0;
+    if (!reads.empty()) return ScriptedRead(buffer, count, delivered);
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    while (*delivered < count && !input_.empty()) {
+      bytes[(*delivered)++] = input_.front();
+      input_.pop_front();
+    }
+    // Bytes take about a millisecond; a read left short waits out its
+    // time-out.
+    PassTime(*delivered < count ? ReadTimeoutMs(count) : 1);
+    return 1;
   }
   int Write(platform::SerialHandle handle, const void* data,
             std::uint32_t count, std::uint32_t* sent) override {
     calls.push_back("Write " + std::to_string(count));
     *sent = 0;
-    if (failWrite || !Known(handle)) return 0;
+    if (failWrite || !Usable(handle)) return 0;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     writes.emplace_back(bytes, bytes + count);
     *sent = count;
+    PassTime(1);
+    if (box_) Hear(bytes, count);
     return 1;
   }
   int Purge(platform::SerialHandle handle, std::uint32_t flags) override {
     calls.push_back("Purge " + std::to_string(flags));
-    return !failPurge && Known(handle);
+    if (failPurge || !Usable(handle)) return 0;
+    if (flags & platform::kPurgeRxClear) input_.clear();
+    return 1;
   }
   int ClearErrors(platform::SerialHandle handle, std::uint32_t* errors,
                   platform::COMSTAT* status) override {
     calls.push_back("ClearErrors");
-    if (!Known(handle)) return 0;
-    *errors = reportedErrors;
-    if (status != nullptr) *status = {};
+    if (!Usable(handle)) return 0;
+    if (errors) *errors = reportedErrors;
+    if (status) *status = {static_cast<std::uint32_t>(input_.size()), 0};
     return 1;
   }
 
  private:
-  bool Known(platform::SerialHandle handle) const {
-    return openHandles.count(handle) != 0;
+  struct Scripted {
+    Reply kind;
+    Bytes bytes;
+  };
+
+  void Install() { platform::UseSerialBackend(this); }
+
+  bool Usable(platform::SerialHandle handle) const {
+    return !gone && openHandles.count(handle) != 0;
   }
+
+  std::int64_t ReadTimeoutMs(std::uint32_t count) const {
+    return timeouts.ReadTotalTimeoutMultiplier * count +
+           timeouts.ReadTotalTimeoutConstant;
+  }
+  void PassTime(std::int64_t ms) {
+    if (clock_) clock_->Advance(ms);
+  }
+
+  int ScriptedRead(void* buffer, std::uint32_t count,
+                   std::uint32_t* delivered) {
+    ReadResult next = std::move(reads.front());
+    reads.pop_front();
+    const std::uint32_t n = next.bytes.size() < count
+                                ? static_cast<std::uint32_t>(next.bytes.size())
+                                : count;
+    if (n > 0) std::memcpy(buffer, next.bytes.data(), n);
+    *delivered = n;
+    return next.result;
+  }
+
+  boxsim::TimeOfDay Now(std::int64_t laterMs = 0) const {
+    std::int64_t ms = clock_->TrueUtcMs() + laterMs;
+    if (!followsUtc) ms += clock_->ZoneOffsetMs();
+    return boxsim::ShiftTimeOfDay({0, 0, 0, 0}, ms % boxsim::kMsPerDay);
+  }
+
+  // Whole request frames go to the box; the link writes nothing else.
+  void Hear(const std::uint8_t* bytes, std::uint32_t count) {
+    std::vector<boxsim::RequestParser::Event> events =
+        parser_.Feed(bytes, count);
+    for (auto& flushed : parser_.Flush()) events.push_back(flushed);
+    for (const auto& event : events)
+      if (event.complete) Answer(event.bytes);
+  }
+
+  void Answer(const Bytes& request) {
+    Bytes tx;
+    switch (boxsim::ClassifyRequest(request)) {
+      case boxsim::RequestKind::kHello:
+        ++hellos;
+        if (answerHello) tx = box_->Respond(request, Now()).tx;
+        break;
+      case boxsim::RequestKind::kQuery:
+        ++queries;
+        PassTime(pauseBeforeQueryMs);
+        tx = AnswerQuery(request);
+        lastAnswer_ = tx;
+        break;
+      case boxsim::RequestKind::kUnknown:
+        break;
+    }
+    Inject(tx);
+  }
+
+  Bytes AnswerQuery(const Bytes& request) {
+    Scripted next = {Reply::kLive, {}};
+    if (!script_.empty()) {
+      next = std::move(script_.front());
+      script_.pop_front();
+    }
+    lastAnswerLive = next.kind == Reply::kLive && next.bytes.empty();
+    switch (next.kind) {
+      case Reply::kLive:
+        if (!next.bytes.empty()) return next.bytes;
+        return box_->Respond(request, Now()).tx;
+      case Reply::kSilent:
+        return {};
+      case Reply::kGarbage: {
+        Bytes tx = box_->Respond(request, Now()).tx;
+        if (!tx.empty()) ++tx.back();
+        return tx;
+      }
+      case Reply::kShort3:
+        return boxsim::kHelloReply;
+      case Reply::kShort5:
+        return boxsim::WithChecksum({0x72, 0x00, 0x00, 0x00});
+      case Reply::kRepeat:
+        return lastAnswer_;
+      case Reply::kStepBack:
+        return box_->Respond(request, Now(-stepBackMs)).tx;
+    }
+    return {};
+  }
+
+  fake::FakeClock* clock_ = nullptr;
+  std::unique_ptr<boxsim::SimulatedBox> box_;
+  boxsim::RequestParser parser_;
+  std::deque<std::uint8_t> input_;
+  std::deque<Scripted> script_;
+  Bytes lastAnswer_;
+  std::uint8_t randomCount_ = 0;
   platform::SerialHandle nextHandle_ = 100;
 };
 
