@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "tools/boxsim/serial_line.h"
 
 namespace boxsim {
@@ -20,27 +21,20 @@ namespace {
 
 // ---- Clock and log --------------------------------------------------------
 
-struct WallTime {
-  tm fields;
-  int millisecond;
-};
-
-WallTime ReadWallTime(bool utc) {
-  timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  WallTime wall;
+// The same reading of the PC clock as the service's, local or UTC.
+platform::SYSTEMTIME ReadWallTime(bool utc) {
+  platform::SYSTEMTIME now;
   if (utc)
-    gmtime_r(&now.tv_sec, &wall.fields);
+    platform::GetSystemTime(&now);
   else
-    localtime_r(&now.tv_sec, &wall.fields);
-  wall.millisecond = static_cast<int>(now.tv_nsec / 1000000);
-  return wall;
+    platform::GetLocalTime(&now);
+  return now;
 }
 
-TimeOfDay ToTimeOfDay(const WallTime& wall) {
+TimeOfDay ToTimeOfDay(const platform::SYSTEMTIME& wall) {
   // A leap second reads as the last second of its minute.
-  return {wall.fields.tm_hour, wall.fields.tm_min,
-          std::min(wall.fields.tm_sec, 59), wall.millisecond};
+  return {wall.wHour, wall.wMinute, std::min<int>(wall.wSecond, 59),
+          wall.wMilliseconds};
 }
 
 class Logger {
@@ -54,10 +48,10 @@ class Logger {
 
  private:
   void Write(const std::string& text) {
-    const WallTime wall = ReadWallTime(false);
-    char stamp[40];
-    strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &wall.fields);
-    fprintf(out_, "%s.%03d %s\n", stamp, wall.millisecond, text.c_str());
+    const platform::SYSTEMTIME wall = ReadWallTime(false);
+    fprintf(out_, "%04u-%02u-%02uT%02u:%02u:%02u.%03u %s\n", wall.wYear,
+            wall.wMonth, wall.wDay, wall.wHour, wall.wMinute, wall.wSecond,
+            wall.wMilliseconds, text.c_str());
     fflush(out_);
   }
 
