@@ -2,6 +2,7 @@
 
 #include "link/user_notice.h"
 #include "platform/clock.h"
+#include "platform/system_error.h"
 
 namespace {
 
@@ -45,7 +46,9 @@ CSerialPort::CSerialPort()
       m_baudRate(38400),
       m_parity(platform::kOddParity),
       m_byteSize(8),
-      m_portNumber(1) {}
+      m_portNumber(1),
+      m_deviceLost(0),
+      m_deviceError(0) {}
 
 CSerialPort::~CSerialPort() { Close(); }
 
@@ -59,6 +62,8 @@ int CSerialPort::Open(std::int32_t portNumber, int overlapped) {
   }
   m_isOpen = 1;
   m_portNumber = portNumber;
+  m_deviceLost = 0;
+  m_deviceError = 0;
   return 1;
 }
 
@@ -123,7 +128,8 @@ int CSerialPort::SetTimeouts(std::uint32_t readInterval,
 int CSerialPort::Read(void* buffer, std::uint32_t count, void* /*overlapped*/) {
   m_bytesRead = 0;
   if (!HasDevice(*this)) return 0;
-  return platform::Serial().Read(m_handle, buffer, count, &m_bytesRead);
+  return NoteFailure(
+      platform::Serial().Read(m_handle, buffer, count, &m_bytesRead));
 }
 
 int CSerialPort::Read(void* buffer, std::uint32_t count) {
@@ -134,7 +140,8 @@ int CSerialPort::Write(const void* data, std::uint32_t count,
                        void* /*overlapped*/) {
   m_bytesWritten = 0;
   if (!HasDevice(*this)) return 0;
-  return platform::Serial().Write(m_handle, data, count, &m_bytesWritten);
+  return NoteFailure(
+      platform::Serial().Write(m_handle, data, count, &m_bytesWritten));
 }
 
 int CSerialPort::Write(const void* data, std::uint32_t count) {
@@ -142,6 +149,14 @@ int CSerialPort::Write(const void* data, std::uint32_t count) {
 }
 
 std::uint32_t CSerialPort::BytesRead() const { return m_bytesRead; }
+
+int CSerialPort::NoteFailure(int result) {
+  if (result == 0 && !m_deviceLost) {
+    m_deviceLost = 1;
+    m_deviceError = platform::GetLastError();
+  }
+  return result;
+}
 
 int CSerialPort::PurgeAll() {
   if (!HasDevice(*this)) return 0;

@@ -53,4 +53,11 @@ class CSerialPort {
   std::uint8_t m_parity;
   std::uint8_t m_byteSize;
   std::int32_t m_portNumber;
+  // Set when a read or write on the open port failed (not merely timed out):
+  // the device is gone, as a USB adapter pulled out. Cleared by Open.
+  std::int32_t m_deviceLost;
+  std::uint32_t m_deviceError;  // the system's error of that failure
+
+ private:
+  int NoteFailure(int result);
 };

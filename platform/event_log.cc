@@ -36,6 +36,10 @@ void DeregisterEventSource(EventSourceHandle source) {
   CurrentLog().DeregisterSource(source);
 }
 
+int ReportInformationEvent(EventSourceHandle source, const char* text) {
+  return CurrentLog().ReportInformation(source, text);
+}
+
 void FormatJournalLine(const char* first, const char* second, char* line,
                        std::uint32_t size) {
   if (size == 0) return;
@@ -43,6 +47,14 @@ void FormatJournalLine(const char* first, const char* second, char* line,
   at = AppendOneLine(first, line, at, size);
   at = AppendOneLine(": ", line, at, size);
   at = AppendOneLine(second, line, at, size);
+  if (at + 1 < size) line[at++] = '\n';
+  line[at] = '\0';
+}
+
+void FormatJournalInfoLine(const char* text, char* line, std::uint32_t size) {
+  if (size == 0) return;
+  std::uint32_t at = AppendOneLine("<6>", line, 0, size);
+  at = AppendOneLine(text, line, at, size);
   if (at + 1 < size) line[at++] = '\n';
   line[at] = '\0';
 }

@@ -17,6 +17,8 @@ class EventLogBackend {
   virtual int ReportError(EventSourceHandle source, const char* first,
                           const char* second) = 0;
   virtual void DeregisterSource(EventSourceHandle source) = 0;
+  // One information-type entry, event identifier 0, category 0, one string.
+  virtual int ReportInformation(EventSourceHandle source, const char* text) = 0;
 };
 
 EventLogBackend& SystemEventLog();
@@ -27,11 +29,15 @@ EventSourceHandle RegisterEventLogSource(const char* sourceName);
 int ReportErrorEvent(EventSourceHandle source, const char* first,
                      const char* second);
 void DeregisterEventSource(EventSourceHandle source);
+int ReportInformationEvent(EventSourceHandle source, const char* text);
 
 // How one entry reads as a journal line: the sd-daemon error prefix "<3>",
 // the first string, ": ", the second string. Journal entries hold one line,
 // so line breaks inside the strings become blanks.
 void FormatJournalLine(const char* first, const char* second, char* line,
                        std::uint32_t size);
+// An information entry as a journal line: the prefix "<6>" (info priority)
+// and the text, on one line.
+void FormatJournalInfoLine(const char* text, char* line, std::uint32_t size);
 
 }  // namespace platform

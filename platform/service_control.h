@@ -44,6 +44,10 @@ class ServiceStatusSink {
   // Nonzero when the report was accepted; 0 with the last error set.
   virtual int SetStatus(ServiceStatusHandle handle,
                         const SERVICE_STATUS& status) = 0;
+  // A line of live status that the service manager shows beside the state
+  // (systemd's STATUS=). The Service Control Manager has no such line; the
+  // service tells its story in the event log instead.
+  virtual int SetStatusText(ServiceStatusHandle, const char*) { return 1; }
 };
 
 ServiceStatusSink& SystemServiceStatusSink();
@@ -53,6 +57,7 @@ void UseServiceStatusSink(ServiceStatusSink* sink);
 ServiceStatusHandle RegisterServiceControlHandler(
     const char* serviceName, ServiceControlHandler handler);
 int SetServiceStatus(ServiceStatusHandle handle, const SERVICE_STATUS& status);
+int SetServiceStatusText(ServiceStatusHandle handle, const char* text);
 
 // Hands the process to the service manager, which runs `entry` on a thread
 // of its own and the control handler on the calling thread. Returns nonzero

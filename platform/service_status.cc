@@ -23,4 +23,8 @@ int SetServiceStatus(ServiceStatusHandle handle, const SERVICE_STATUS& status) {
   return CurrentSink().SetStatus(handle, status);
 }
 
+int SetServiceStatusText(ServiceStatusHandle handle, const char* text) {
+  return CurrentSink().SetStatusText(handle, text);
+}
+
 }  // namespace platform

@@ -67,6 +67,14 @@ std::string RenderServiceUnit(const ServiceDefinition& service) {
   return unit;
 }
 
+std::string RenderStatusText(const char* text) {
+  std::string message = "STATUS=";
+  for (; *text != '\0'; ++text) {
+    message += (*text == '\n' || *text == '\r') ? ' ' : *text;
+  }
+  return message;
+}
+
 const char* ServiceStateName(std::uint32_t state) {
   switch (state) {
     case kServiceStopped:

@@ -26,6 +26,10 @@ std::string QuoteUnitPath(const char* path);
 // with the state, check-point and wait hint.
 std::string RenderNotifyMessage(const SERVICE_STATUS& status);
 
+// The notification for a line of live status: STATUS= and the text, with
+// line breaks made blanks (one notification line holds one status).
+std::string RenderStatusText(const char* text);
+
 // The name of a state as it appears in the STATUS= line.
 const char* ServiceStateName(std::uint32_t state);
 

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "clock/time_code_clock.h"
 #include "platform/beep.h"
@@ -11,6 +12,7 @@
 #include "platform/event_log.h"
 #include "platform/system_error.h"
 #include "service/chrony_feed.h"
+#include "service/clock_status.h"
 #include "service/service_identity.h"
 
 using platform::kServiceAcceptStop;
@@ -26,6 +28,7 @@ std::uint32_t g_nextCheckPoint = 1;
 std::atomic<std::uint32_t> g_savedError{0};
 std::int32_t g_debugMode = 0;
 std::atomic<platform::StopEvent*> g_stopEvent{nullptr};
+std::atomic<bool> g_stopRequested{false};
 
 namespace {
 
@@ -43,28 +46,133 @@ bool CarriesCheckPoint(std::uint32_t state) {
   return state != kServiceRunning && state != kServiceStopped;
 }
 
+// Fills the status record and hands it over; the report lock is held.
+int SendReport(std::uint32_t state, std::uint32_t win32ExitCode,
+               std::uint32_t waitHint) {
+  g_serviceStatus.dwControlsAccepted =
+      state == kServiceStartPending ? 0 : kServiceAcceptStop;
+  g_serviceStatus.dwCurrentState = state;
+  g_serviceStatus.dwWin32ExitCode = win32ExitCode;
+  g_serviceStatus.dwWaitHint = waitHint;
+  g_serviceStatus.dwCheckPoint =
+      CarriesCheckPoint(state) ? g_nextCheckPoint++ : 0;
+  const int accepted =
+      platform::SetServiceStatus(g_statusHandle, g_serviceStatus);
+  if (!accepted) WriteEventLogEntry(kSetStatusFailedText);
+  return accepted;
+}
+
+enum class StartStep { kDone, kFailed, kStopped };
+
+// A report of the start that a stop request may overtake: systemd sends its
+// stop whatever controls the service accepts. Checked and sent under the
+// report lock, so that a STOP_PENDING is never followed by START_PENDING or
+// RUNNING.
+StartStep ReportStartStep(std::uint32_t state, std::uint32_t waitHint) {
+  if (g_stopRequested) return StartStep::kStopped;
+  if (g_debugMode != 0) return StartStep::kDone;
+  std::lock_guard<std::mutex> lock(g_reportLock);
+  if (g_stopRequested) return StartStep::kStopped;
+  return SendReport(state, 0, waitHint) ? StartStep::kDone : StartStep::kFailed;
+}
+
+// The stop event, created so that a stop requested before it existed still
+// holds: creating it clears it, so the request is signalled again after.
+bool CreateStopEvent() {
+  if (!g_stopEventObject.Create()) return false;
+  g_stopEvent = &g_stopEventObject;
+  if (g_stopRequested) g_stopEventObject.Set();
+  return true;
+}
+
 bool StartWorker(CTimeCodeClock& clock) {
-  if (!ReportStatusToSCMgr(kServiceStartPending, 0, 3000)) {
-    WriteEventLogEntry(kFirstPendingFailedText);
-    return false;
-  }
-  if (!g_stopEventObject.Create()) {
+  StartStep step = ReportStartStep(kServiceStartPending, 3000);
+  if (step == StartStep::kFailed) WriteEventLogEntry(kFirstPendingFailedText);
+  if (step != StartStep::kDone) return false;
+  if (!CreateStopEvent()) {
     WriteEventLogEntry(kStopEventFailedText);
     return false;
   }
-  g_stopEvent = &g_stopEventObject;
+  if (g_stopRequested) return false;
   clock.Connect(true);
+  if (g_stopRequested) return false;
   if (clock.m_linkReady == 0) {
     WriteEventLogEntry(kBoxUnreachableText);
     return false;
   }
-  if (!ReportStatusToSCMgr(kServiceRunning, 0, 0)) {
-    WriteEventLogEntry(kRunningFailedText);
-    return false;
-  }
+  step = ReportStartStep(kServiceRunning, 0);
+  if (step == StartStep::kFailed) WriteEventLogEntry(kRunningFailedText);
+  if (step != StartStep::kDone) return false;
   platform::Sleep(kAfterRunningMs);
   WriteEventLogEntry(kServiceStartedText);
   return true;
+}
+
+std::int64_t SteadyMs() { return platform::ReadPreciseTime().utcUs / 1000; }
+
+// The system's text for an error, without its closing line break.
+std::string SystemText(std::uint32_t error) {
+  char text[512];
+  const std::uint32_t length =
+      platform::FormatSystemMessage(error, text, sizeof text);
+  std::string result(text, length);
+  while (!result.empty() && (result.back() == '\n' || result.back() == '\r'))
+    result.pop_back();
+  if (result.empty()) result = "error " + std::to_string(error);
+  return result;
+}
+
+// The live line: systemd's STATUS= while the service runs, standard error in
+// debug mode (standard output keeps its own lines).
+void ShowStatusLine(const std::string& line) {
+  if (line.empty()) return;
+  if (g_debugMode != 0) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    return;
+  }
+  std::lock_guard<std::mutex> lock(g_reportLock);
+  if (g_serviceStatus.dwCurrentState != kServiceRunning) return;
+  platform::SetServiceStatusText(g_statusHandle, line.c_str());
+}
+
+void TellAfterPoll(CClockStatus& status, const CTimeCodeClock& clock) {
+  const std::int64_t now = SteadyMs();
+  status.AfterPoll(clock, now);
+  const std::string setting =
+      status.TakeSetEntry(SystemText(clock.m_figures.setError).c_str(), now);
+  if (!setting.empty()) WriteInformationEntry(setting.c_str());
+  const std::string change = status.TakeStateEntry();
+  if (!change.empty()) WriteInformationEntry(change.c_str());
+  ShowStatusLine(status.DueLine(now));
+}
+
+// The device went away under the worker (a USB adapter pulled out): said
+// once, the port closed, and the box tried again every few seconds until it
+// answers. True when it is back, false when a stop came first.
+bool ReconnectLostPort(CTimeCodeClock& clock, CClockStatus& status,
+                       platform::StopEvent& stopEvent) {
+  const std::uint32_t error = clock.m_link.m_deviceError;
+  const std::string systemText = SystemText(error);
+  char message[768];
+  std::snprintf(message, sizeof message, kPortLostText, systemText.c_str(),
+                static_cast<unsigned>(kReconnectPauseMs / 1000));
+  // The entry's saved error must not outlive the loss: the service's exit
+  // code after a later, normal stop stays what it was.
+  const std::uint32_t savedBefore = g_savedError;
+  platform::SetLastError(error);
+  WriteEventLogEntry(message);
+  status.PortLost(systemText.c_str(), SteadyMs());
+  ShowStatusLine(status.Line());
+  clock.Connect(false);
+  while (!stopEvent.Wait(kReconnectPauseMs)) {
+    clock.Connect(true);
+    if (clock.m_linkReady) {
+      g_savedError = savedBefore;
+      WriteInformationEntry(kBoxBackText);
+      return true;
+    }
+  }
+  return false;
 }
 
 // Feeding chrony, Ventrel never sets the clock behind chrony's back.
@@ -84,11 +192,17 @@ void AnnounceChronyFeed(const CChronyFeed& feed) {
 void RunPollLoop(CTimeCodeClock& clock, CChronyFeed& feed,
                  platform::StopEvent& stopEvent) {
   clock.m_setClockEnabled = feed.Active() ? 0 : 1;
+  CClockStatus status;
   while (!stopEvent.Wait(kPollWaitMs)) {
     if (clock.Poll() != 0 && g_debugMode != 0) {
       platform::MessageBeep(platform::kSimpleBeep);
     }
+    if (clock.m_link.m_deviceLost) {
+      if (!ReconnectLostPort(clock, status, stopEvent)) return;
+      continue;
+    }
     feed.AfterPoll(clock.m_lastPoll);
+    TellAfterPoll(status, clock);
   }
 }
 
@@ -114,17 +228,7 @@ int ReportStatusToSCMgr(std::uint32_t state, std::uint32_t win32ExitCode,
                         std::uint32_t waitHint) {
   if (g_debugMode != 0) return 1;
   std::lock_guard<std::mutex> lock(g_reportLock);
-  g_serviceStatus.dwControlsAccepted =
-      state == kServiceStartPending ? 0 : kServiceAcceptStop;
-  g_serviceStatus.dwCurrentState = state;
-  g_serviceStatus.dwWin32ExitCode = win32ExitCode;
-  g_serviceStatus.dwWaitHint = waitHint;
-  g_serviceStatus.dwCheckPoint =
-      CarriesCheckPoint(state) ? g_nextCheckPoint++ : 0;
-  const int accepted =
-      platform::SetServiceStatus(g_statusHandle, g_serviceStatus);
-  if (!accepted) WriteEventLogEntry(kSetStatusFailedText);
-  return accepted;
+  return SendReport(state, win32ExitCode, waitHint);
 }
 
 void ServiceEntry(std::uint32_t, char**) {
@@ -157,6 +261,7 @@ void OnServiceControl(std::uint32_t control) {
 }
 
 void SetStopEvent() {
+  g_stopRequested = true;
   platform::StopEvent* stopEvent = g_stopEvent;
   if (stopEvent != nullptr) stopEvent->Set();
 }
@@ -182,6 +287,18 @@ void WriteEventLogEntry(const char* message) {
                 static_cast<int>(static_cast<std::int32_t>(error)));
   if (source == 0) return;
   platform::ReportErrorEvent(source, first, message);
+  platform::DeregisterEventSource(source);
+}
+
+void WriteInformationEntry(const char* text) {
+  if (g_debugMode != 0) {
+    std::fprintf(stderr, "%s\n", text);
+    return;
+  }
+  const platform::EventSourceHandle source =
+      platform::RegisterEventLogSource(kServiceName);
+  if (source == 0) return;
+  platform::ReportInformationEvent(source, text);
   platform::DeregisterEventSource(source);
 }
 

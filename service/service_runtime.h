@@ -21,6 +21,9 @@ extern std::atomic<std::uint32_t> g_savedError;
 extern std::int32_t g_debugMode;
 // The running worker's stop event; null while there is none.
 extern std::atomic<platform::StopEvent*> g_stopEvent;
+// Set by the first stop request and never cleared: a stop that comes while
+// the service is still starting, even before the stop event exists, ends it.
+extern std::atomic<bool> g_stopRequested;
 
 void ServiceEntry(std::uint32_t argc, char** argv);
 void OnServiceControl(std::uint32_t control);
@@ -29,6 +32,9 @@ int ReportStatusToSCMgr(std::uint32_t state, std::uint32_t win32ExitCode,
                         std::uint32_t waitHint);
 void RunClockWorker();
 void WriteEventLogEntry(const char* message);
+// An information-type entry (the journal at info priority); in debug mode a
+// line on standard error. The saved error is left alone.
+void WriteInformationEntry(const char* text);
 void SetStopEvent();
 void RunDebugConsole();
 int OnConsoleCtrl(std::uint32_t ctrlType);
@@ -56,8 +62,13 @@ inline constexpr char kRunningFailedText[] =
 inline constexpr char kServiceStartedText[] =
     "Quorvel Time Code to PC clock service started";
 inline constexpr char kSetStatusFailedText[] = "SetServiceStatus";
+inline constexpr char kPortLostText[] =
+    "Ventrel - ComPort lost: %s. Port closed; trying the BOX again every %u s";
+inline constexpr char kBoxBackText[] =
+    "Ventrel - ComPort and BOX answer again; keeping time";
 
 // The worker's pauses and cadence, in milliseconds.
 inline constexpr std::uint32_t kPollWaitMs = 153;
 inline constexpr std::uint32_t kAfterRunningMs = 25;
 inline constexpr std::uint32_t kClosingPauseMs = 5000;
+inline constexpr std::uint32_t kReconnectPauseMs = 5000;

@@ -21,16 +21,27 @@ class JournalEventLog : public EventLogBackend {
 
   int ReportError(EventSourceHandle, const char* first,
                   const char* second) override {
-    const int savedErrno = errno;
     char line[1024];
     FormatJournalLine(first, second, line, sizeof line);
+    return WriteLine(line);
+  }
+
+  int ReportInformation(EventSourceHandle, const char* text) override {
+    char line[1024];
+    FormatJournalInfoLine(text, line, sizeof line);
+    return WriteLine(line);
+  }
+
+  void DeregisterSource(EventSourceHandle) override {}
+
+ private:
+  static int WriteLine(const char* line) {
+    const int savedErrno = errno;
     // One write per entry, so entries from two threads never interleave.
     const ssize_t written = write(STDERR_FILENO, line, std::strlen(line));
     errno = savedErrno;
     return written > 0 ? 1 : 0;
   }
-
-  void DeregisterSource(EventSourceHandle) override {}
 };
 
 }  // namespace

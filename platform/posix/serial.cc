@@ -524,6 +524,7 @@ class PosixSerial : public SerialBackend {
       }
       if (!(p.revents & POLLIN)) {
         *delivered = got;
+        errno = EIO;
         return 0;  // the other end hung up, or the device failed
       }
       AwaitCharacters(device, count - got, wait);
@@ -537,6 +538,7 @@ class PosixSerial : public SerialBackend {
         continue;
       }
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (n == 0) errno = EIO;
       *delivered = got;
       return 0;  // the device went away
     }

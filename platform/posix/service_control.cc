@@ -58,6 +58,14 @@ class NotifyStatusSink : public ServiceStatusSink {
     }
     return SendServiceNotification(RenderNotifyMessage(status).c_str());
   }
+
+  int SetStatusText(ServiceStatusHandle handle, const char* text) override {
+    if (handle != kNotifyHandle) {
+      errno = EBADF;
+      return 0;
+    }
+    return SendServiceNotification(RenderStatusText(text).c_str());
+  }
 };
 
 struct EntryCall {

@@ -21,6 +21,15 @@ class WindowsEventLog : public EventLogBackend {
                : 0;
   }
 
+  int ReportInformation(EventSourceHandle source, const char* text) override {
+    const char* strings[1] = {text};
+    return ReportEventA(reinterpret_cast<HANDLE>(source),
+                        EVENTLOG_INFORMATION_TYPE, 0, 0, nullptr, 1, 0, strings,
+                        nullptr)
+               ? 1
+               : 0;
+  }
+
   void DeregisterSource(EventSourceHandle source) override {
     ::DeregisterEventSource(reinterpret_cast<HANDLE>(source));
   }

@@ -49,6 +49,16 @@ class StatusSink : public platform::ServiceStatusSink {
     return 1;
   }
 
+  int SetStatusText(platform::ServiceStatusHandle, const char* text) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_texts.push_back(text);
+    return 1;
+  }
+  std::vector<std::string> Texts() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_texts;
+  }
+
   std::vector<platform::SERVICE_STATUS> Reports() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_reports;
@@ -61,6 +71,7 @@ class StatusSink : public platform::ServiceStatusSink {
  private:
   std::mutex m_mutex;
   std::vector<platform::SERVICE_STATUS> m_reports;
+  std::vector<std::string> m_texts;
 };
 
 struct LogEntry {
@@ -97,6 +108,20 @@ class EventLog : public platform::EventLogBackend {
     return 1;
   }
 
+  // Information entries are kept apart from the error entries, whose list
+  // the older cases compare whole.
+  int ReportInformation(platform::EventSourceHandle source,
+                        const char* text) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (source != kSource) return 0;
+    m_notes.push_back(text);
+    return 1;
+  }
+  std::vector<std::string> Notes() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_notes;
+  }
+
   void DeregisterSource(platform::EventSourceHandle source) override {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (source == kSource) ++m_deregistrations;
@@ -120,6 +145,7 @@ class EventLog : public platform::EventLogBackend {
   std::mutex m_mutex;
   std::string m_lastSource;
   std::vector<LogEntry> m_entries;
+  std::vector<std::string> m_notes;
 };
 
 }  // namespace fake

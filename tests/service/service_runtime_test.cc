@@ -61,6 +61,7 @@ class ServiceRuntimeTest : public ::testing::Test {
     g_savedError = 0;
     g_debugMode = 0;
     g_stopEvent = nullptr;
+    g_stopRequested = false;
     g_beeps.clear();
     platform::UseBeepHook(RecordBeep);
     m_box.Do("mode pal");
@@ -288,6 +289,7 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnly) {
     g_beeps.clear();
     g_debugMode = debug;
     g_stopEvent = nullptr;
+    g_stopRequested = false;
     m_box.Do("offset +5000");  // the PC clock now lags the time code
     const int setsBefore = sets;
     std::thread stopper([&sets, setsBefore] {
