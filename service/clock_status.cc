@@ -79,8 +79,10 @@ void CClockStatus::PortLost(const char* systemText, std::int64_t nowMs) {
 
 void CClockStatus::Enter(BoxState state, std::int64_t nowMs) {
   m_state = state;
+  // The first polls fill the code history; that is no stopped code.
   const bool worthTelling =
-      state != BoxState::kMissing || m_missCount >= kMissesWorthAnEntry;
+      (state != BoxState::kMissing || m_missCount >= kMissesWorthAnEntry) &&
+      (state != BoxState::kCodeStopped || m_everCompared);
   if (!worthTelling || state == m_toldState) return;
   if (!m_stateLimits[static_cast<int>(state)].Due(nowMs)) return;
   const BoxState before = m_toldState;

@@ -248,6 +248,8 @@ void ServiceEntry(std::uint32_t, char**) {
 }
 
 void OnServiceControl(std::uint32_t control) {
+  // Before anything else, so that a start under way yields to the stop.
+  if (control == kServiceControlStop) g_stopRequested = true;
   std::uint32_t state;
   {
     std::lock_guard<std::mutex> lock(g_reportLock);

@@ -24,6 +24,8 @@ class StatusSink : public platform::ServiceStatusSink {
   // Registration and the Nth report (counting from 1) fail with `error`.
   bool m_failRegistration = false;
   int m_failReport = 0;
+  // Called after a report is recorded, outside the sink's lock.
+  std::function<void(const platform::SERVICE_STATUS&)> m_onReport;
   std::uint32_t m_error = 1234;
 
   platform::ServiceStatusHandle RegisterCtrlHandler(
@@ -39,14 +41,16 @@ class StatusSink : public platform::ServiceStatusSink {
 
   int SetStatus(platform::ServiceStatusHandle handle,
                 const platform::SERVICE_STATUS& status) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_reports.push_back(status);
-    m_handles.push_back(handle);
-    if (static_cast<int>(m_reports.size()) == m_failReport) {
-      platform::SetLastError(m_error);
-      return 0;
+    int accepted = 1;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_reports.push_back(status);
+      m_handles.push_back(handle);
+      if (static_cast<int>(m_reports.size()) == m_failReport) accepted = 0;
     }
-    return 1;
+    if (m_onReport) m_onReport(status);
+    if (!accepted) platform::SetLastError(m_error);
+    return accepted;
   }
 
   int SetStatusText(platform::ServiceStatusHandle, const char* text) override {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -355,6 +356,50 @@ TEST_F(ServiceRuntimeTest, ConsoleControlHandlesBreakAndCtrlCOnly) {
     ASSERT_TRUE(event.Create());
   }
   g_stopEvent = nullptr;
+}
+
+// A stop may come at any moment of the start (systemd sends it whatever the
+// service accepts): once it came first, the service ends without RUNNING or
+// its start notice, and never polls.
+TEST_F(ServiceRuntimeTest, StopAtEachMomentOfTheStartEndsTheService) {
+  const struct {
+    const char* name;
+    int atReport;
+    bool runningSeen;
+  } moments[] = {
+      {"first pending report", 1, false},
+      {"worker's pending report, before the stop event", 2, false},
+      {"running report", 3, true},
+  };
+  for (const auto& moment : moments) {
+    SCOPED_TRACE(moment.name);
+    SetUp();
+    fake::StatusSink sink;
+    fake::EventLog log;
+    std::thread dispatcher;
+    int reports = 0;
+    // The dispatcher's thread handles the stop while the report is under
+    // way; the start must see the request as soon as it exists.
+    sink.m_onReport = [&](const platform::SERVICE_STATUS&) {
+      if (++reports != moment.atReport) return;
+      dispatcher = std::thread([] { OnServiceControl(kServiceControlStop); });
+      while (!g_stopRequested) std::this_thread::yield();
+    };
+    const int queriesBefore = m_box.queries;
+    ServiceEntry(0, nullptr);
+    if (dispatcher.joinable()) dispatcher.join();
+
+    std::vector<std::uint32_t> states;
+    for (const auto& report : sink.Reports())
+      states.push_back(report.dwCurrentState);
+    EXPECT_EQ(std::count(states.begin(), states.end(), kServiceRunning),
+              moment.runningSeen ? 1 : 0);
+    EXPECT_EQ(std::count(states.begin(), states.end(), kServiceStopPending), 1);
+    EXPECT_EQ(log.Messages().empty(), !moment.runningSeen);
+    EXPECT_EQ(m_box.queries, queriesBefore);
+    EXPECT_FALSE(m_box.isOpen());
+    EXPECT_EQ(g_stopEvent.load(), nullptr);
+  }
 }
 
 }  // namespace
