@@ -15,13 +15,13 @@
 
 #include "link/box_frames.h"
 #include "link/box_link.h"
-#include "tests/link/pty_peer.h"
 #include "tests/support/boxsim_process.h"
+#include "tests/support/pty_box.h"
+#include "tests/support/settings_sandbox.h"
 
 namespace {
 
-using pty_test::MonotonicMs;
-using pty_test::TempSettingsRoot;
+using fakes::MonotonicMs;
 
 // The simulator logs each command when it takes effect; the log is read to
 // know that it has.
@@ -69,17 +69,15 @@ bool IsPackedBcd(std::uint8_t byte, std::uint8_t tensLimit) {
 
 class BoxSimLinkTest : public ::testing::Test {
  protected:
-  BoxSimLinkTest() : root(box.device()) {}
-
   void SetUp() override {
     ASSERT_FALSE(box.device().empty()) << "the box simulator did not start";
+    settings_sandbox::MapCom1(box.device());
     ASSERT_EQ(1, link.Open(1, 0));
     ASSERT_EQ(1, link.ApplyLineSettings());
     ASSERT_EQ(1, link.SetTimeouts(10, 10, 20, 10, 10));
   }
 
   BoxSimulator box;
-  TempSettingsRoot root;
   CBoxLink link;
 };
 

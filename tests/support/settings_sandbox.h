@@ -14,6 +14,9 @@
 namespace settings_sandbox {
 
 void Reset();
+// A fresh root whose dosdevices/com1 points at `target`, so COM1 opens it
+// (where the root is a folder).
+void MapCom1(const std::string& target);
 bool KeyExists();
 // Writes raw bytes as the value, bypassing the store's own writer.
 void PutRawValue(const void* data, std::uint32_t size);

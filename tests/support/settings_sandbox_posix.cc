@@ -50,6 +50,14 @@ void Reset() {
   setenv("CONFIGURATION_DIRECTORY", root, 1);
 }
 
+void MapCom1(const std::string& target) {
+  Reset();
+  const std::string devices = g_root + "/dosdevices";
+  if (mkdir(devices.c_str(), 0700) != 0 ||
+      symlink(target.c_str(), (devices + "/com1").c_str()) != 0)
+    std::abort();
+}
+
 bool KeyExists() {
   struct stat info;
   return stat(KeyFolder().c_str(), &info) == 0 && S_ISDIR(info.st_mode);
