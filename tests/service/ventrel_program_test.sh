@@ -103,11 +103,16 @@ debug_run() {
   [ "$took" -ge 6900 ] && [ "$took" -lt 12000 ] || fail "ended ${took} ms after $signal"
   [ "$(head -n 1 "$work/ventrel.out")" = "Debugging Quorvel to PC clock setting service." ] ||
     fail "first line"
-  [ ! -s "$work/ventrel.err" ] || fail "debug mode wrote to the journal"
+  ! grep -q '^<[0-9]>' "$work/ventrel.err" || fail "debug mode wrote to the journal"
+  grep -Eq "^$live" \
+    "$work/ventrel.err" || fail "no live status line on standard error"
   [ "$(grep -c 'rx 20 01 21 tx 10 01 11' "$work/box.log")" -eq 32 ] || fail "not 32 hellos"
   expect_poll_cadence "$box_log"
   echo "stopped ${took} ms after $signal"
 }
+
+# The live status line, as systemd shows it and as debug mode prints it.
+live='(in step|missing \([1-6] of 6\)|no time code \([a-z ]+\)); code [0-9:]{11} [A-Za-z -]+; difference ([-+][0-9]+ ms|none); settings [0-9]+, refused [0-9]+'
 
 case_debug_ctrl_c() { debug_run INT; }
 case_debug_ctrl_backslash() { debug_run QUIT; }
@@ -128,7 +133,7 @@ case_service_under_systemd() {
   cmp "$work/ventrel.out" "$here/expected_summary.txt" || fail "summary"
   wait_for "service started" 2 "$work/ventrel.err" || fail "no start notice"
   local notice error
-  notice=$(cat "$work/ventrel.err")
+  notice=$(grep '^<3>' "$work/ventrel.err")
   [[ "$notice" =~ ^"<3>Quorvel_to_PC_Clock_Service error: "(-?[0-9]+)": Quorvel Time Code to PC clock service started"$ ]] ||
     fail "journal line '$notice'"
   error=${BASH_REMATCH[1]}
@@ -151,7 +156,10 @@ case_service_under_systemd() {
     "READY=1|STATUS=RUNNING, check-point 0, wait hint 1000 ms" \
     "STOPPING=1|EXTEND_TIMEOUT_USEC=1000000|STATUS=STOP_PENDING, check-point 3, wait hint 1000 ms" \
     "ERRNO=$error|EXIT_STATUS=$error|STATUS=STOPPED, check-point 0, wait hint 0 ms, exit code $error")
-  [ "$(cat "$work/notify.log")" = "$expected" ] || fail "notifications"
+  # The live status lines come between the state reports, which keep their order.
+  [ "$(grep -v '^STATUS=' "$work/notify.log")" = "$expected" ] || fail "notifications"
+  grep -Eq "^STATUS=$live" \
+    "$work/notify.log" || fail "no live status line"
   expect_poll_cadence "$box_log"
 }
 
@@ -163,7 +171,7 @@ case_box_switched_off() {
   rc=$?
   [ "$rc" -eq 0 ] || fail "exit status $rc"
   local line error
-  line=$(cat "$work/ventrel.err")
+  line=$(grep '^<3>' "$work/ventrel.err")
   [[ "$line" =~ ^"<3>Quorvel_to_PC_Clock_Service error: "(-?[0-9]+)": Ventrel - Service unable to execute START on ComPort or BOX"$ ]] ||
     fail "journal line '$line'"
   error=${BASH_REMATCH[1]}
