@@ -10,7 +10,7 @@ set(unit_name Quorvel_to_PC_Clock_Service.service)
 # The unit comes from the text `ventrel -load` writes, with the packaged
 # program's path in ExecStart=.
 add_executable(quorvel_unit_writer ${packaging_dir}/unit_writer.cc
-  ${CMAKE_SOURCE_DIR}/platform/systemd_unit.cc)
+  ${CMAKE_SOURCE_DIR}/service/systemd_unit.cc)
 set(unit_file ${CMAKE_BINARY_DIR}/packaging/${unit_name})
 add_custom_command(OUTPUT ${unit_file}
   COMMAND quorvel_unit_writer ${package_prefix}/sbin/ventrel ${unit_file}

@@ -5,16 +5,14 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/systemd_unit.h"
-#include "service/service_identity.h"
+#include "service/systemd_unit.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: %s PROGRAM_PATH OUTPUT_FILE\n", argv[0]);
     return 2;
   }
-  const std::string unit = platform::RenderServiceUnit(
-      platform::ServiceDefinition{kServiceName, kDisplayName, argv[1]});
+  const std::string unit = RenderUnit(argv[1]);
   std::FILE* output = std::fopen(argv[2], "wb");
   if (output == nullptr) {
     std::perror(argv[2]);

@@ -79,6 +79,9 @@ struct ServiceDefinition {
   const char* serviceName;
   const char* displayName;
   const char* programPath;
+  // The whole unit file where systemd installs services from one; Windows
+  // keeps its own record and does not look at it.
+  const char* unitText;
 };
 
 ServiceManagerHandle OpenServiceManager();

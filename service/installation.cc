@@ -1,10 +1,12 @@
 #include <cstdint>
+#include <string>
 
 #include "platform/clock.h"
 #include "platform/service_control.h"
 #include "service/command_line.h"
 #include "service/service_identity.h"
 #include "service/service_runtime.h"
+#include "service/systemd_unit.h"
 
 namespace {
 
@@ -42,10 +44,11 @@ void InstallClockService() {
     PrintToConsole("OpenSCManager failed - %s\n", LastErrorText());
     return;
   }
+  const std::string unit = RenderUnit(path);
   const platform::ServiceManagerHandle service =
       platform::CreateOwnProcessService(
-          manager,
-          platform::ServiceDefinition{kServiceName, kDisplayName, path});
+          manager, platform::ServiceDefinition{kServiceName, kDisplayName, path,
+                                               unit.c_str()});
   if (service != 0) {
     PrintToConsole("%s loaded.\n", kDisplayName);
     platform::CloseServiceHandle(service);

@@ -25,7 +25,7 @@
 
 #include "platform/posix/notify_socket.h"
 #include "platform/service_control.h"
-#include "platform/systemd_unit.h"
+#include "platform/systemd_notify.h"
 
 namespace platform {
 namespace {
@@ -234,7 +234,7 @@ ServiceManagerHandle CreateOwnProcessService(ServiceManagerHandle,
                                              const ServiceDefinition& service) {
   const std::string unit = UnitName(service.serviceName);
   const std::string path = UnitPath(unit);
-  if (!WriteWholeFile(path, RenderServiceUnit(service))) return 0;
+  if (!WriteWholeFile(path, service.unitText)) return 0;
   const char* reload[] = {"systemctl", "daemon-reload", nullptr};
   const char* enable[] = {"systemctl", "enable", unit.c_str(), nullptr};
   if (RunQuietly(reload) != 0 || RunQuietly(enable) != 0) {

@@ -8,9 +8,9 @@
 #include "platform/event_log.h"
 #include "platform/stop_event.h"
 #include "platform/system_error.h"
-#include "platform/systemd_unit.h"
+#include "platform/systemd_notify.h"
 #include "service/command_line.h"
-#include "service/service_identity.h"
+#include "service/systemd_unit.h"
 
 namespace {
 
@@ -83,8 +83,7 @@ TEST(DescribeLastErrorTest, EmptyWhenTheSystemHasNoTextOrNoRoom) {
 }
 
 TEST(ServiceUnitTest, DescribesALeastPrivilegeNotifyService) {
-  const std::string unit = platform::RenderServiceUnit(
-      {kServiceName, kDisplayName, "/usr/local/bin/ventrel"});
+  const std::string unit = RenderUnit("/usr/local/bin/ventrel");
   const char* lines[] = {
       "[Unit]\nDescription=Quorvel to PC clock setting service\n",
       "\nType=notify\n",
@@ -128,7 +127,7 @@ TEST(ServiceUnitTest, QuotesProgramPathsThatSystemdWouldSplitOrExpand) {
       {"/opt/x;y/v", "\"/opt/x;y/v\""},
   };
   for (const Row& row : rows) {
-    EXPECT_EQ(platform::QuoteUnitPath(row.path), row.word) << row.path;
+    EXPECT_EQ(QuoteUnitPath(row.path), row.word) << row.path;
   }
 }
 
