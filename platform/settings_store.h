@@ -1,5 +1,6 @@
 // The store that keeps the settings word: the registry on Windows, a file
-// store in the registry's image elsewhere. Four operations, as the registry
+// store in the registry's image elsewhere, below the settings folder that
+// the machine's configuration names. Four operations, as the registry
 // offers them.
 #pragma once
 
@@ -24,10 +25,5 @@ int ReadSettingsValue(SettingsKey key, const char* name, void* data,
 int WriteSettingsDword(SettingsKey key, const char* name, std::uint32_t value);
 
 void CloseSettingsKey(SettingsKey key);
-
-// The folder that holds this machine's settings where there is no registry:
-// $CONFIGURATION_DIRECTORY when set (systemd hands it to a service), else
-// /etc/quorvel. Also the root of the serial port mapping `dosdevices/`.
-const char* SettingsRoot();
 
 }  // namespace platform

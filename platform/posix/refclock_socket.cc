@@ -12,7 +12,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/settings_store.h"
+#include "config/linux_config.h"
 
 namespace platform {
 namespace {
@@ -35,7 +35,7 @@ struct SockSample {
 // stream would bring the whole locale machinery into the service's memory
 // for one line.
 std::string RefclockSocketPath() {
-  const std::string file = std::string(SettingsRoot()) + "/refclock-socket";
+  const std::string file = config::SettingsRoot() + "/refclock-socket";
   const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return kDefaultRefclockSocket;
   char text[4096];

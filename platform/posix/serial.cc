@@ -28,8 +28,8 @@
 #include <linux/serial.h>
 #endif
 
+#include "config/linux_config.h"
 #include "platform/serial.h"
-#include "platform/settings_store.h"
 
 namespace platform {
 namespace {
@@ -227,23 +227,14 @@ void DecodeLineSettings(const termios& tio, DCB* dcb) {
   dcb->StopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
 }
 
-// "COMn" is the administrator's link <settings root>/dosdevices/comn when
-// there is one (even a dangling one: then the box is meant to be elsewhere
-// and must not be looked for on a built-in port), else the n-th built-in port.
+// Only "COM1".."COM255" name ports; where each is, the configuration says.
 bool DevicePathFor(const char* name, std::string* path) {
   if (name == nullptr || std::strncmp(name, "COM", 3) != 0) return false;
   char* end = nullptr;
   const long number = std::strtol(name + 3, &end, 10);
   if (end == name + 3 || *end != '\0' || number < 1 || number > 255)
     return false;
-  const std::string mapped =
-      std::string(SettingsRoot()) + "/dosdevices/com" + std::to_string(number);
-  struct stat info;
-  if (lstat(mapped.c_str(), &info) == 0) {
-    *path = mapped;
-  } else {
-    *path = "/dev/ttyS" + std::to_string(number - 1);
-  }
+  *path = config::PortDevicePath(static_cast<unsigned>(number));
   return true;
 }
 

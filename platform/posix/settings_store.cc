@@ -15,13 +15,13 @@
 #include <cstring>
 #include <string>
 
+#include "config/linux_config.h"
 #include "platform/posix/settings_store_steps.h"
 #include "platform/posix/settings_word.h"
 
 namespace platform {
 namespace {
 
-constexpr char kDefaultRoot[] = "/etc/quorvel";
 constexpr std::size_t kLongestValueText = 32;
 
 struct OpenKey {
@@ -37,7 +37,7 @@ void ReachStep(SaveStep step) {
 // "A\B\C" becomes "<root>/A/B/C"; empty parts and "." or ".." are refused so
 // a key can never name a folder outside the root.
 bool KeyFolder(const char* path, std::string* folder) {
-  std::string result = SettingsRoot();
+  std::string result = config::SettingsRoot();
   std::string part;
   for (const char* p = path;; ++p) {
     if (*p == '\\' || *p == '/' || *p == '\0') {
@@ -157,15 +157,6 @@ bool ReplaceAtomically(const std::string& folder, const std::string& name,
 }  // namespace
 
 void SetSaveStepHook(SaveStepHook hook) { g_saveStepHook = hook; }
-
-const char* SettingsRoot() {
-  // systemd may hand a list of folders; the first one is ours.
-  static thread_local std::string root;
-  const char* given = std::getenv("CONFIGURATION_DIRECTORY");
-  if (given == nullptr || given[0] == '\0') return kDefaultRoot;
-  root.assign(given, std::strcspn(given, ":"));
-  return root.c_str();
-}
 
 int OpenSettingsKey(const char* path, SettingsKey* key) {
   std::string folder;

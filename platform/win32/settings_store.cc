@@ -5,8 +5,6 @@
 
 namespace platform {
 
-const char* SettingsRoot() { return ""; }
-
 int OpenSettingsKey(const char* path, SettingsKey* key) {
   HKEY opened = nullptr;
   const LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr,

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "clock/time_code_clock.h"
+#include "config/linux_config.h"
 #include "platform/posix/settings_store_steps.h"
 #include "platform/settings_store.h"
 #include "tests/support/settings_sandbox.h"
@@ -80,7 +81,7 @@ TEST(FolderStore, ReadOnlyKeyLoadsButDoesNotSave) {
     ASSERT_EQ(clock.SaveSettings(), 1);
   }
   // A service account reads a folder its administrator owns.
-  const std::string root = platform::SettingsRoot();
+  const std::string root = config::SettingsRoot();
   ASSERT_EQ(chmod(root.c_str(), 0755), 0);
   const int result = RunInChild([] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);

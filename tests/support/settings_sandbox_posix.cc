@@ -7,6 +7,7 @@
 #include <string>
 
 #include "clock/time_code_clock.h"
+#include "config/linux_config.h"
 #include "platform/settings_store.h"
 #include "tests/support/settings_sandbox.h"
 
@@ -23,7 +24,7 @@ void RemoveRoot() {
 }
 
 std::string KeyFolder() {
-  std::string folder = std::string(platform::SettingsRoot()) + '/';
+  std::string folder = config::SettingsRoot() + '/';
   for (const char* p = kSettingsKeyPath; *p; ++p)
     folder += *p == '\\' ? '/' : *p;
   return folder;
