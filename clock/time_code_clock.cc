@@ -1,5 +1,6 @@
 #include "clock/time_code_clock.h"
 
+#include "clock/calendar.h"
 #include "link/user_notice.h"
 #include "platform/system_error.h"
 
@@ -20,37 +21,6 @@ constexpr std::uint32_t kWriteConstantMs = 10;
 
 constexpr std::int32_t kMsPerDay = 24 * 60 * 60 * 1000;
 constexpr std::int32_t kMsPerHalfDay = kMsPerDay / 2;
-
-void NextDay(platform::SYSTEMTIME& time) {
-  time.wDayOfWeek = static_cast<std::uint16_t>((time.wDayOfWeek + 1) % 7);
-  if (time.wDay < platform::DaysInMonth(time.wYear, time.wMonth)) {
-    ++time.wDay;
-    return;
-  }
-  time.wDay = 1;
-  if (time.wMonth < 12) {
-    ++time.wMonth;
-    return;
-  }
-  time.wMonth = 1;
-  ++time.wYear;
-}
-
-void PreviousDay(platform::SYSTEMTIME& time) {
-  time.wDayOfWeek = static_cast<std::uint16_t>((time.wDayOfWeek + 6) % 7);
-  if (time.wDay > 1) {
-    --time.wDay;
-    return;
-  }
-  if (time.wMonth > 1) {
-    --time.wMonth;
-  } else {
-    time.wMonth = 12;
-    --time.wYear;
-  }
-  time.wDay = static_cast<std::uint16_t>(
-      platform::DaysInMonth(time.wYear, time.wMonth));
-}
 
 bool HasValidTimeOfDay(const platform::SYSTEMTIME& time) {
   return time.wHour < 24 && time.wMinute < 60 && time.wSecond < 60 &&

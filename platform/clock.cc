@@ -11,15 +11,6 @@ ClockBackend& Current() {
 
 }  // namespace
 
-unsigned DaysInMonth(unsigned year, unsigned month) {
-  static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30,
-                                     31, 31, 30, 31, 30, 31};
-  if (month < 1 || month > 12) return 31;
-  const bool leapYear = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (month == 2 && leapYear) return 29;
-  return kDays[month - 1];
-}
-
 void UseClockBackend(ClockBackend* backend) { g_installedClock = backend; }
 
 void GetLocalTime(SYSTEMTIME* time) { Current().GetLocalTime(time); }
@@ -56,15 +47,6 @@ std::int64_t RecordToMicroseconds(const SYSTEMTIME& time) {
       ((days * 24 + time.wHour) * 60 + time.wMinute) * 60000LL +
       time.wSecond * 1000LL + time.wMilliseconds;
   return ms * 1000;
-}
-
-bool IsValidSystemTime(const SYSTEMTIME& time) {
-  if (time.wYear < 1601 || time.wYear > 30827) return false;
-  if (time.wMonth < 1 || time.wMonth > 12) return false;
-  if (time.wDay < 1 || time.wDay > DaysInMonth(time.wYear, time.wMonth))
-    return false;
-  return time.wHour < 24 && time.wMinute < 60 && time.wSecond < 60 &&
-         time.wMilliseconds < 1000;
 }
 
 }  // namespace platform

@@ -30,7 +30,8 @@ struct PreciseTime {
 
 // What a clock must offer. The set calls return nonzero when the platform
 // took the time, 0 when it refused it (no right to set the clock, or a record
-// with a field out of range: nothing is then set, never a normalised time).
+// that names no real moment, such as 31 April or hour 24: nothing is then
+// set, never a normalised time).
 class ClockBackend {
  public:
   virtual ~ClockBackend() = default;
@@ -57,15 +58,7 @@ int SetSystemTime(const SYSTEMTIME& time);
 void Sleep(std::uint32_t milliseconds);
 PreciseTime ReadPreciseTime();
 
-// Days in a month of the Gregorian calendar; 31 for a month outside 1-12.
-unsigned DaysInMonth(unsigned year, unsigned month);
-
 // Microseconds since 1970-01-01 00:00 of a record's date and time.
 std::int64_t RecordToMicroseconds(const SYSTEMTIME& time);
-
-// True when every field of the record names a real moment: a month of 1-12, a
-// day that exists in that month and year, hours 0-23, minutes and seconds 0-59,
-// milliseconds 0-999, a year of 1601-30827. wDayOfWeek is not looked at.
-bool IsValidSystemTime(const SYSTEMTIME& time);
 
 }  // namespace platform

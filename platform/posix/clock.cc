@@ -40,6 +40,12 @@ bool SameMoment(const struct tm& a, const struct tm& b) {
          a.tm_min == b.tm_min && a.tm_sec == b.tm_sec;
 }
 
+// The fields the conversion cannot judge: it takes any millisecond count,
+// and years beyond those that Windows' clock record can name.
+bool InRecordRange(const SYSTEMTIME& time) {
+  return time.wMilliseconds < 1000 && time.wYear >= 1601 && time.wYear <= 30827;
+}
+
 void ReadClock(bool local, SYSTEMTIME* time) {
   struct timespec now = {};
   clock_gettime(CLOCK_REALTIME, &now);
@@ -64,23 +70,27 @@ class PosixClock : public ClockBackend {
   void GetLocalTime(SYSTEMTIME* time) override { ReadClock(true, time); }
   void GetSystemTime(SYSTEMTIME* time) override { ReadClock(false, time); }
 
+  // The conversions normalise what they are given (31 April becomes 1 May,
+  // hour 24 the next day's midnight, and a local time that the zone skips,
+  // the hour lost to summer time, comes back moved). A record that comes
+  // back changed names no real moment and is refused.
   int SetLocalTime(const SYSTEMTIME& time) override {
-    if (!IsValidSystemTime(time)) return 0;
+    if (!InRecordRange(time)) return 0;
     const struct tm wanted = ToFields(time);
     struct tm fields = wanted;
     const time_t seconds = mktime(&fields);
     if (seconds == static_cast<time_t>(-1)) return 0;
-    // A local time that the zone skips (the hour lost to summer time) would
-    // come back moved; such a time does not exist, so it is refused.
     if (!SameMoment(fields, wanted)) return 0;
     return SetClock(seconds, time);
   }
 
   int SetSystemTime(const SYSTEMTIME& time) override {
-    if (!IsValidSystemTime(time)) return 0;
-    struct tm fields = ToFields(time);
+    if (!InRecordRange(time)) return 0;
+    const struct tm wanted = ToFields(time);
+    struct tm fields = wanted;
     const time_t seconds = timegm(&fields);
     if (seconds == static_cast<time_t>(-1)) return 0;
+    if (!SameMoment(fields, wanted)) return 0;
     return SetClock(seconds, time);
   }
 

@@ -1,5 +1,6 @@
-// The PC clock on Windows: the system's own calls. Out-of-range records are
-// refused here too, so that no version of the system normalises them.
+// The PC clock on Windows: the system's own calls. Records that name no real
+// moment are refused here too, so that no version of the system normalises
+// them.
 #include <windows.h>
 
 #include "platform/clock.h"
@@ -31,6 +32,21 @@ void FromNative(const ::SYSTEMTIME& native, SYSTEMTIME* time) {
   time->wMilliseconds = native.wMilliseconds;
 }
 
+// The system's own calendar judges the record: it must convert, and come
+// back from the conversion unchanged.
+bool NamesRealMoment(const ::SYSTEMTIME& native) {
+  if (native.wMilliseconds >= 1000) return false;
+  FILETIME moment;
+  ::SYSTEMTIME back;
+  if (!SystemTimeToFileTime(&native, &moment) ||
+      !FileTimeToSystemTime(&moment, &back))
+    return false;
+  return back.wYear == native.wYear && back.wMonth == native.wMonth &&
+         back.wDay == native.wDay && back.wHour == native.wHour &&
+         back.wMinute == native.wMinute && back.wSecond == native.wSecond &&
+         back.wMilliseconds == native.wMilliseconds;
+}
+
 class Win32Clock : public ClockBackend {
  public:
   void GetLocalTime(SYSTEMTIME* time) override {
@@ -46,14 +62,14 @@ class Win32Clock : public ClockBackend {
   }
 
   int SetLocalTime(const SYSTEMTIME& time) override {
-    if (!IsValidSystemTime(time)) return 0;
     const ::SYSTEMTIME native = ToNative(time);
+    if (!NamesRealMoment(native)) return 0;
     return ::SetLocalTime(&native) ? 1 : 0;
   }
 
   int SetSystemTime(const SYSTEMTIME& time) override {
-    if (!IsValidSystemTime(time)) return 0;
     const ::SYSTEMTIME native = ToNative(time);
+    if (!NamesRealMoment(native)) return 0;
     return ::SetSystemTime(&native) ? 1 : 0;
   }
 

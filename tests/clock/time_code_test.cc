@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "clock/calendar.h"
+
 namespace {
 
 struct ClockCase {
@@ -171,8 +173,7 @@ TEST(TimeCodeProperties, RoundTripLandsWithinAFrameAndCodesGrow) {
             code | (mode.dropFrame ? kDropFrameFlag : 0));
         TimeCodeToClock(frames, code >> 8 & 0xFF, code >> 16 & 0xFF,
                         code >> 24 & 0xFF, mode.isPal, mode.dropFrame, t);
-        ASSERT_TRUE(platform::IsValidSystemTime(t))
-            << mode.name << " at " << ms;
+        ASSERT_TRUE(IsValidSystemTime(t)) << mode.name << " at " << ms;
         const std::uint32_t back = MsOfDay(t);
         const std::uint32_t distance = back > ms ? back - ms : ms - back;
         worst = distance > worst ? distance : worst;

@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "clock/calendar.h"
 #include "clock/time_code_clock.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial.h"
@@ -169,7 +170,7 @@ class SoakRun {
 
   void CheckSet(const fake::ClockEvent& event) {
     if (m_quiet) ++m_setsWhileQuiet;
-    if (!platform::IsValidSystemTime(event.time)) {
+    if (!IsValidSystemTime(event.time)) {
       ++m_invalidSets;
       Fault("invalid record handed over");
       return;

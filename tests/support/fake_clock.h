@@ -10,6 +10,7 @@
 #include <functional>
 #include <vector>
 
+#include "clock/calendar.h"
 #include "platform/clock.h"
 #include "platform/system_error.h"
 
@@ -176,8 +177,7 @@ class FakeClock : public platform::ClockBackend {
   // normalised into some other time.
   int Set(ClockCall call, const platform::SYSTEMTIME& time,
           std::int64_t zoneMs) {
-    const int result =
-        (!m_refuseSets && platform::IsValidSystemTime(time)) ? 1 : 0;
+    const int result = (!m_refuseSets && IsValidSystemTime(time)) ? 1 : 0;
     if (result) {
       m_pcErrorMs = ToMs(time) - zoneMs - m_trueMs;
       ++m_setsTaken;

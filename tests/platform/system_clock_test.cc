@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "clock/calendar.h"
 #include "platform/clock.h"
 #include "tests/support/fake_clock.h"
 
@@ -38,7 +39,7 @@ TEST(SystemClock, SystemTimeIsUtcWithTheRightWeekday) {
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr)) * 1000;
   EXPECT_LT(std::llabs(fake::ToMs(utc) - now), 5000);
   EXPECT_EQ(utc.wDayOfWeek, fake::ToRecord(fake::ToMs(utc)).wDayOfWeek);
-  EXPECT_TRUE(platform::IsValidSystemTime(utc));
+  EXPECT_TRUE(IsValidSystemTime(utc));
 }
 
 TEST(SystemClock, LocalTimeDiffersFromUtcByAZoneOffset) {
@@ -46,7 +47,7 @@ TEST(SystemClock, LocalTimeDiffersFromUtcByAZoneOffset) {
   SYSTEMTIME utc;
   Real().GetLocalTime(&local);
   Real().GetSystemTime(&utc);
-  EXPECT_TRUE(platform::IsValidSystemTime(local));
+  EXPECT_TRUE(IsValidSystemTime(local));
   EXPECT_EQ(local.wDayOfWeek, fake::ToRecord(fake::ToMs(local)).wDayOfWeek);
   // Rounded to whole minutes, the offset is a multiple of 15 minutes within
   // a day's worth of zones.
