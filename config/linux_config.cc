@@ -1,6 +1,8 @@
 #include "config/linux_config.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -8,6 +10,7 @@ namespace config {
 namespace {
 
 constexpr char kDefaultSettingsRoot[] = "/etc/quorvel";
+constexpr char kDefaultRefclockSocket[] = "/run/chrony.quorvel.sock";
 
 // As lstat sees it: a link counts whatever it points at.
 bool NameExists(const std::string& path) {
@@ -31,6 +34,20 @@ std::string PortDevicePath(unsigned number) {
       SettingsRoot() + "/dosdevices/com" + std::to_string(number);
   if (NameExists(link)) return link;
   return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+// Read with C's stdio: a C++ file stream would bring the whole locale
+// machinery into the service's memory for one line.
+std::string RefclockSocketPath() {
+  std::FILE* file =
+      std::fopen((SettingsRoot() + "/refclock-socket").c_str(), "r");
+  if (file == nullptr) return kDefaultRefclockSocket;
+  char line[4096];
+  const bool read = std::fgets(line, sizeof line, file) != nullptr;
+  std::fclose(file);
+  if (!read) return kDefaultRefclockSocket;
+  line[std::strcspn(line, "\n")] = '\0';
+  return line[0] == '\0' ? kDefaultRefclockSocket : line;
 }
 
 }  // namespace config

@@ -19,4 +19,9 @@ std::string SettingsRoot();
 // built-in port), else the built-in port /dev/ttyS<number - 1>.
 std::string PortDevicePath(unsigned number);
 
+// The socket on which chrony takes the service's samples: the path in the
+// file `refclock-socket` of the settings folder when there is one, else
+// /run/chrony.quorvel.sock.
+std::string RefclockSocketPath();
+
 }  // namespace config

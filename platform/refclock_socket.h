@@ -10,11 +10,6 @@
 
 namespace platform {
 
-// The compile-time default path; a file `refclock-socket` in the settings
-// folder, holding one path, overrides it.
-inline constexpr char kDefaultRefclockSocket[] = "/run/chrony.quorvel.sock";
-std::string RefclockSocketPath();
-
 // True when a socket is there at `path` now.
 bool RefclockSocketExists(const std::string& path);
 

@@ -7,12 +7,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
-
-#include "config/linux_config.h"
 
 namespace platform {
 namespace {
@@ -30,27 +27,6 @@ struct SockSample {
 };
 
 }  // namespace
-
-// The first line of the override file. Read with the plain calls: a file
-// stream would bring the whole locale machinery into the service's memory
-// for one line.
-std::string RefclockSocketPath() {
-  const std::string file = config::SettingsRoot() + "/refclock-socket";
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return kDefaultRefclockSocket;
-  char text[4096];
-  std::size_t used = 0;
-  ssize_t got;
-  while (used < sizeof text &&
-         (got = read(fd, text + used, sizeof text - used)) != 0) {
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) break;
-    used += static_cast<std::size_t>(got);
-  }
-  close(fd);
-  const std::string path(text, std::find(text, text + used, '\n'));
-  return path.empty() ? kDefaultRefclockSocket : path;
-}
 
 bool RefclockSocketExists(const std::string& path) {
   struct stat status = {};

@@ -5,8 +5,6 @@
 namespace platform {
 
 // No time daemon takes reference clock samples this way here.
-std::string RefclockSocketPath() { return kDefaultRefclockSocket; }
-
 bool RefclockSocketExists(const std::string&) { return false; }
 
 RefclockSender::RefclockSender(std::string path)

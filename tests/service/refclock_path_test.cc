@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/refclock_socket.h"
+#include "config/linux_config.h"
 
 namespace {
 
@@ -20,9 +20,9 @@ TEST(RefclockSocketPath, FirstLineOfTheOverrideElseTheDefault) {
     const char* content;  // nullptr: no file
     std::string path;
   } cases[] = {
-      {nullptr, platform::kDefaultRefclockSocket},
-      {"", platform::kDefaultRefclockSocket},
-      {"\nsecond line", platform::kDefaultRefclockSocket},
+      {nullptr, std::string("/run/chrony.quorvel.sock")},
+      {"", std::string("/run/chrony.quorvel.sock")},
+      {"\nsecond line", std::string("/run/chrony.quorvel.sock")},
       {"/run/house.sock", "/run/house.sock"},
       {"/run/house.sock\n/run/other.sock\n", "/run/house.sock"},
   };
@@ -30,7 +30,7 @@ TEST(RefclockSocketPath, FirstLineOfTheOverrideElseTheDefault) {
     SCOPED_TRACE(c.content == nullptr ? "no file" : c.content);
     unlink(file.c_str());
     if (c.content != nullptr) std::ofstream(file) << c.content;
-    EXPECT_EQ(platform::RefclockSocketPath(), c.path);
+    EXPECT_EQ(config::RefclockSocketPath(), c.path);
   }
   unlink(file.c_str());
   rmdir(folder);
