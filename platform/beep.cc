@@ -1,5 +1,7 @@
 #include "platform/beep.h"
 
+#include "platform/beep_test_seam.h"
+
 namespace platform {
 namespace {
 

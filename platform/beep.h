@@ -10,12 +10,8 @@ namespace platform {
 inline constexpr std::uint32_t kSimpleBeep = 0xFFFFFFFF;
 inline constexpr std::uint32_t kDefaultBeep = 0;
 
-using BeepHook = void (*)(std::uint32_t type);
-
 void MessageBeep(std::uint32_t type);
 // The system's own sound, whatever hook is installed.
 void SystemMessageBeep(std::uint32_t type);
-// Tests count beeps through a hook; nullptr restores the sound.
-void UseBeepHook(BeepHook hook);
 
 }  // namespace platform

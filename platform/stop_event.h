@@ -28,9 +28,4 @@ class StopEvent {
   Native* m_native;
 };
 
-// Lets tests see the worker's answer to an event that cannot be created:
-// while set, Create() fails.
-void SimulateStopEventFailure(bool fail);
-bool StopEventFailureSimulated();
-
 }  // namespace platform

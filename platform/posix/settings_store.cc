@@ -16,7 +16,7 @@
 #include <string>
 
 #include "config/linux_config.h"
-#include "platform/posix/settings_store_steps.h"
+#include "platform/posix/settings_store_test_seam.h"
 #include "platform/posix/settings_word.h"
 
 namespace platform {

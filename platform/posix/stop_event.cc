@@ -1,4 +1,5 @@
 #include "platform/stop_event.h"
+#include "platform/stop_event_test_seam.h"
 
 #include <cerrno>
 #include <chrono>

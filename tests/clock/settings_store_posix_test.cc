@@ -10,7 +10,7 @@
 
 #include "clock/time_code_clock.h"
 #include "config/linux_config.h"
-#include "platform/posix/settings_store_steps.h"
+#include "platform/posix/settings_store_test_seam.h"
 #include "platform/settings_store.h"
 #include "tests/support/settings_sandbox.h"
 

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "platform/beep.h"
+#include "platform/beep_test_seam.h"
 #include "platform/console_control.h"
+#include "platform/stop_event_test_seam.h"
 #include "platform/system_error.h"
 #include "service/service_identity.h"
 #include "tests/service/service_fakes.h"
