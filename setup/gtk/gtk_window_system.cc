@@ -8,12 +8,12 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "setup/control_map.h"
 #include "setup/window_system.h"
 
 extern const unsigned char kAppIconBytes[];
@@ -186,43 +186,41 @@ void FreeTimer(gpointer data) { delete static_cast<TimerSource*>(data); }
 // The dialogs now open, innermost last.
 std::vector<DialogWindow*> g_openDialogs;
 
-std::string StateOf(GtkWidget* widget) {
-  int check = GTK_IS_TOGGLE_BUTTON(widget) &&
-              gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widget));
+struct ControlState {
+  unsigned checked;
+  bool enabled;
+  std::string text;
+};
+
+ControlState StateOf(GtkWidget* widget) {
+  const bool checked = GTK_IS_TOGGLE_BUTTON(widget) &&
+                       gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(widget));
   const char* text = "";
   if (GTK_IS_ENTRY(widget)) text = gtk_entry_get_text(GTK_ENTRY(widget));
   if (GTK_IS_LABEL(widget)) text = gtk_label_get_text(GTK_LABEL(widget));
   if (GTK_IS_BUTTON(widget) && gtk_button_get_label(GTK_BUTTON(widget)))
     text = gtk_button_get_label(GTK_BUTTON(widget));
-  return std::to_string(check) + " " +
-         std::to_string(gtk_widget_is_sensitive(widget) ? 1 : 0) + " " + text;
+  return {checked ? 1u : 0u, gtk_widget_is_sensitive(widget) != 0, text};
 }
 
-// A test aid: with MORAVEL_CONTROL_MAP naming a file, each dialog appends
-// where its controls are on the screen and what they show once it is shown,
-// and every open dialog does so again on SIGUSR1; a GUI test so clicks the
-// controls with real pointer events and reads their state back. Lines:
-// "dialog ID", then "ID X Y WIDTH HEIGHT CHECKED ENABLED TEXT", "focus ID"
-// for the control that has the focus, and "end ID"; on SIGUSR1 first
-// "messagebox TEXT" while a message box is open.
+// The map is written once a dialog is shown, and for every open dialog again
+// on SIGUSR1, with the open message box first.
 void WriteControlMap(DialogWindow* dialog) {
-  const char* path = std::getenv("MORAVEL_CONTROL_MAP");
-  if (path == nullptr || *path == '\0') return;
-  FILE* out = std::fopen(path, "a");
-  if (out == nullptr) return;
+  CControlMap map;
   int originX = 0;
   int originY = 0;
   gdk_window_get_origin(gtk_widget_get_window(dialog->window), &originX,
                         &originY);
-  std::fprintf(out, "dialog %d\n", dialog->source->resourceId);
+  map.BeginDialog(dialog->source->resourceId);
   auto describe = [&](const std::string& name, GtkWidget* widget) {
     int x = 0;
     int y = 0;
     gtk_widget_translate_coordinates(widget, dialog->window, 0, 0, &x, &y);
     GtkAllocation box;
     gtk_widget_get_allocation(widget, &box);
-    std::fprintf(out, "%s %d %d %d %d %s\n", name.c_str(), originX + x,
-                 originY + y, box.width, box.height, StateOf(widget).c_str());
+    const ControlState state = StateOf(widget);
+    map.Control(name, originX + x, originY + y, box.width, box.height,
+                state.checked, state.enabled, state.text);
   };
   for (const auto& control : dialog->controls) {
     describe(std::to_string(control.first), control.second);
@@ -230,26 +228,18 @@ void WriteControlMap(DialogWindow* dialog) {
   if (dialog->menuButton != nullptr) describe("sysmenu", dialog->menuButton);
   GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(dialog->window));
   for (const auto& control : dialog->controls) {
-    if (control.second == focus) std::fprintf(out, "focus %d\n", control.first);
+    if (control.second == focus) map.Focus(control.first);
   }
-  std::fprintf(out, "end %d\n", dialog->source->resourceId);
-  std::fclose(out);
+  map.EndDialog(dialog->source->resourceId);
 }
 
 // The text of the message box now open, if any.
 std::string g_openMessageBox;
 
 void WriteOpenMessageBox() {
-  const char* path = std::getenv("MORAVEL_CONTROL_MAP");
-  if (g_openMessageBox.empty() || path == nullptr) return;
-  FILE* out = std::fopen(path, "a");
-  if (out == nullptr) return;
-  std::string line = g_openMessageBox;
-  for (char& c : line) {
-    if (c == '\n') c = ' ';
-  }
-  std::fprintf(out, "messagebox %s\n", line.c_str());
-  std::fclose(out);
+  if (g_openMessageBox.empty()) return;
+  CControlMap map;
+  map.OpenMessageBox(g_openMessageBox);
 }
 
 gboolean WriteAllControlMaps(gpointer) {
@@ -262,8 +252,7 @@ gboolean WriteAllControlMaps(gpointer) {
 
 void WatchForStateRequests() {
   static bool watching = false;
-  const char* path = std::getenv("MORAVEL_CONTROL_MAP");
-  if (watching || path == nullptr || *path == '\0') return;
+  if (watching || !CControlMap::Wanted()) return;
   watching = true;
   g_unix_signal_add(SIGUSR1, WriteAllControlMaps, nullptr);
 }

@@ -2,11 +2,10 @@
 // run time as in-memory dialog templates from the shared template tables.
 #include <windows.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "setup/control_map.h"
 #include "setup/window_system.h"
 
 namespace setup {
@@ -106,39 +105,27 @@ ModalRun* RunOf(HWND window) {
   return reinterpret_cast<ModalRun*>(GetWindowLongPtrA(window, DWLP_USER));
 }
 
-// A test aid: with MORAVEL_CONTROL_MAP naming a file, each dialog appends
-// where its controls are on the screen and what they show, every half
-// second, so that a GUI test can click them with real pointer events and read
-// their state back. Lines: "dialog ID", "window X Y WIDTH HEIGHT", then
-// "ID X Y WIDTH HEIGHT CHECKED ENABLED TEXT", then "end ID".
-const char* ControlMapPath() {
-  const char* path = std::getenv("MORAVEL_CONTROL_MAP");
-  return path != nullptr && *path != '\0' ? path : nullptr;
-}
-
+// The map is written every half second while a dialog is open.
 void WriteControlMap(HWND window, const DialogTemplate& source) {
-  FILE* out = std::fopen(ControlMapPath(), "ab");
-  if (out == nullptr) return;
-  std::fprintf(out, "dialog %d\n", source.resourceId);
+  CControlMap map;
+  map.BeginDialog(source.resourceId);
   RECT frame;
   GetWindowRect(window, &frame);
-  std::fprintf(out, "window %ld %ld %ld %ld\n", frame.left, frame.top,
-               frame.right - frame.left, frame.bottom - frame.top);
+  map.Window(frame.left, frame.top, frame.right - frame.left,
+             frame.bottom - frame.top);
   for (int i = 0; i < source.controlCount; ++i) {
-    int id = source.controls[i].id;
+    const int id = source.controls[i].id;
     if (id == kNoControlId) continue;
     HWND control = GetDlgItem(window, id);
     RECT box;
     GetWindowRect(control, &box);
     char text[256] = "";
     GetWindowTextA(control, text, sizeof text);
-    std::fprintf(out, "%d %ld %ld %ld %ld %u %d %s\n", id, box.left, box.top,
-                 box.right - box.left, box.bottom - box.top,
-                 IsDlgButtonChecked(window, id),
-                 IsWindowEnabled(control) ? 1 : 0, text);
+    map.Control(std::to_string(id), box.left, box.top, box.right - box.left,
+                box.bottom - box.top, IsDlgButtonChecked(window, id),
+                IsWindowEnabled(control) != 0, text);
   }
-  std::fprintf(out, "end %d\n", source.resourceId);
-  std::fclose(out);
+  map.EndDialog(source.resourceId);
 }
 
 // Messages whose result a dialog procedure returns itself rather than
@@ -152,8 +139,7 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam,
   if (message == WM_INITDIALOG) {
     auto* run = reinterpret_cast<ModalRun*>(lParam);
     SetWindowLongPtrA(window, DWLP_USER, lParam);
-    if (ControlMapPath() != nullptr)
-      SetTimer(window, kControlMapTimer, 500, nullptr);
+    if (CControlMap::Wanted()) SetTimer(window, kControlMapTimer, 500, nullptr);
     return run->events->Initialize(window);
   }
   ModalRun* run = RunOf(window);
