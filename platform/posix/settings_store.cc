@@ -16,6 +16,7 @@
 #include <string>
 
 #include "config/linux_config.h"
+#include "platform/folders.h"
 #include "platform/posix/settings_store_test_seam.h"
 #include "platform/posix/settings_word.h"
 
@@ -57,15 +58,6 @@ bool KeyFolder(const char* path, std::string* folder) {
 bool IsFolder(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool MakeFolders(const std::string& folder) {
-  for (std::size_t slash = folder.find('/', 1);;
-       slash = folder.find('/', slash + 1)) {
-    const std::string prefix = folder.substr(0, slash);
-    if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    if (slash == std::string::npos) return true;
-  }
 }
 
 bool ValidValueName(const char* name) {

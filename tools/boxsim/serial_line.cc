@@ -13,6 +13,7 @@
 
 #include <climits>
 
+#include "platform/folders.h"
 #include "tools/boxsim/boxsim_core.h"
 
 namespace boxsim {
@@ -45,14 +46,6 @@ std::string ParentOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return "";
   return path.substr(0, slash);
-}
-
-bool MakeFolders(const std::string& folder) {
-  if (folder.empty()) return true;
-  struct stat info;
-  if (stat(folder.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
-  if (!MakeFolders(ParentOf(folder))) return false;
-  return mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
 std::string ReadLink(const std::string& path) {
@@ -137,7 +130,7 @@ bool SerialLine::Publish(const std::string& path, std::string* error) {
     *error = path + ": exists and is not a symbolic link; left alone";
     return false;
   }
-  if (!MakeFolders(ParentOf(path)))
+  if (!platform::MakeFolders(ParentOf(path)))
     return *error = SystemError("cannot create the folder of " + path), false;
   // A new link under a temporary name, renamed over the old one, so a
   // program that opens the path never finds it missing.
