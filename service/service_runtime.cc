@@ -183,9 +183,7 @@ void AnnounceChronyFeed(const CChronyFeed& feed) {
   if (g_debugMode != 0) {
     PrintToConsole("%s.\n", text);
   } else {
-    // A note, not a failure: no error of an earlier call rides along.
-    platform::SetLastError(0);
-    WriteEventLogEntry(text);
+    WriteInformationEntry(text);
   }
 }
 
