@@ -4,6 +4,7 @@
 
 #include "clock/time_code_clock.h"
 #include "platform/settings_store.h"
+#include "platform/system_error.h"
 
 namespace {
 
@@ -52,9 +53,12 @@ std::int32_t CTimeCodeClock::SaveSettings() {
 
   platform::SettingsKey key;
   if (!platform::OpenSettingsKey(kSettingsKeyPath, &key)) return 0;
-  // A write that did not reach the store is not reported as a save.
+  // A write that did not reach the store is not reported as a save; its
+  // error outlives the closing, for the caller to tell the user why.
   const int written =
       platform::WriteSettingsDword(key, kSettingsValueName, m_settingsWord);
+  const std::uint32_t error = platform::GetLastError();
   platform::CloseSettingsKey(key);
+  if (!written) platform::SetLastError(error);
   return written ? 1 : 0;
 }

@@ -1,5 +1,8 @@
 #include "setup/setup_dlg.h"
 
+#include <string>
+
+#include "platform/system_error.h"
 #include "setup/about_help_dlg.h"
 
 namespace setup {
@@ -112,7 +115,23 @@ void CSetupDlg::OnCom4() { m_clock.m_comPort = 4; }
 void CSetupDlg::OnNtsc() { m_clock.m_isPal = 0; }
 void CSetupDlg::OnPal() { m_clock.m_isPal = 1; }
 void CSetupDlg::OnHelp() { OpenAboutHelp(); }
-void CSetupDlg::OnSave() { m_clock.SaveSettings(); }
+// A save that did not reach the store must not pass for one: the user would
+// believe the service gets the new choices. The dialog stays as it is, so the
+// choices can be saved again once the rights are there.
+void CSetupDlg::OnSave() {
+  if (m_clock.SaveSettings() != 0) return;
+  const std::uint32_t error = platform::GetLastError();
+  char reason[256];
+  std::uint32_t length =
+      platform::FormatSystemMessage(error, reason, sizeof reason);
+  while (length > 0 &&
+         (reason[length - 1] == '\r' || reason[length - 1] == '\n'))
+    reason[--length] = '\0';
+  std::string text = kNotSavedText;
+  if (length > 0) text = text + "\n" + reason;
+  Windows().ShowMessageBox(m_hWnd, text.c_str(), kNotSavedCaption,
+                           kBoxIconError);
+}
 
 void CSetupDlg::OpenAboutHelp() {
   CAboutHelpDlg about(nullptr);

@@ -15,6 +15,9 @@ inline constexpr char kInitializingText[] = "Initializing";
 inline constexpr char kPortOpenText[] = "Com Port Open. Quorvel found";
 inline constexpr char kInitErrorText[] = "Initialization Error! Check Settings";
 inline constexpr char kNoTimeCodeText[] = "No_Time_Code";
+// A failed SAVE: this line, then the system's text for why.
+inline constexpr char kNotSavedText[] = "The settings were not saved.";
+inline constexpr char kNotSavedCaption[] = "Settings Not Saved";
 
 inline constexpr std::uintptr_t kPollTimerId = 1;
 inline constexpr std::uint32_t kPollIntervalMs = 150;

@@ -138,9 +138,11 @@ bool ReplaceAtomically(const std::string& folder, const std::string& name,
   ReachStep(SaveStep::kTempSynced);
   ok = close(fd) == 0 && ok;
   ok = ok && rename(temp.c_str(), (folder + "/" + name).c_str()) == 0;
+  const int error = errno;
   ReachStep(SaveStep::kRenamed);
   if (!ok) {
     unlink(temp.c_str());
+    errno = error;  // the failed step's, not the clean-up's
     return false;
   }
   return SyncFolder(folder);

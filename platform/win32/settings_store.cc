@@ -10,7 +10,12 @@ int OpenSettingsKey(const char* path, SettingsKey* key) {
   const LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr,
                                       REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                       nullptr, &opened, nullptr);
-  if (status != ERROR_SUCCESS) return 0;
+  // The registry calls return their error instead of setting the last
+  // error; callers read it as the last error, as with every platform call.
+  if (status != ERROR_SUCCESS) {
+    ::SetLastError(static_cast<DWORD>(status));
+    return 0;
+  }
   *key = reinterpret_cast<SettingsKey>(opened);
   return 1;
 }
@@ -31,6 +36,7 @@ int WriteSettingsDword(SettingsKey key, const char* name, std::uint32_t value) {
   const LONG status =
       RegSetValueExA(reinterpret_cast<HKEY>(key), name, 0, REG_DWORD,
                      reinterpret_cast<const BYTE*>(&word), sizeof word);
+  if (status != ERROR_SUCCESS) ::SetLastError(static_cast<DWORD>(status));
   return status == ERROR_SUCCESS ? 1 : 0;
 }
 

@@ -1,8 +1,9 @@
 #!/bin/bash
 # The GTK program under a private Xvfb against the box simulator: it starts
 # with the saved settings, TEST/RUN shows a live time code, SAVE writes the
-# settings word, HELP opens the About-and-Help box, EXIT ends the program and
-# closes the port. Screenshots of both dialogs are left in the output folder.
+# settings word (on a read-only settings folder it says why not), HELP opens
+# the About-and-Help box, EXIT ends the program and closes the port.
+# Screenshots of both dialogs are left in the output folder.
 # Usage: gtk_dialog_test.sh MORAVEL BOXSIM OUTPUT_FOLDER
 set -u
 moravel=$1 boxsim=$2 out=$3
@@ -21,7 +22,10 @@ printf '0x6100BEEF\n' >"$key/TcBoxInfo"
 start_box box "$CONFIGURATION_DIRECTORY/dosdevices/com1" --mode pal --utc
 
 export MORAVEL_CONTROL_MAP="$work/map"
-"$moravel" >"$work/moravel.log" 2>&1 &
+# A read-only settings folder stops only a user who may not write anywhere.
+as_user=()
+[ "$(id -u)" = 0 ] && as_user=(setpriv --inh-caps=-dac_override --bounding-set=-dac_override --)
+"${as_user[@]}" "$moravel" >"$work/moravel.log" 2>&1 &
 moravel_pid=$!
 track $moravel_pid
 
@@ -88,6 +92,17 @@ click 102 1004
 click 102 1006
 saved=$(tr -d '\n' <"$key/TcBoxInfo")
 [ "$saved" = "0x0100BEEF" ] || fail "saved word $saved"
+# Without the right to write, SAVE says so and why; the dialog stays as it is.
+chmod 555 "$key"
+click 102 1012
+click 102 1006
+await_box "The settings were not saved. Permission denied"
+xdotool key Return
+refresh
+[ "$(field 102 1012 6)" = 1 ] || fail "PAL not kept after a failed save"
+saved=$(tr -d '\n' <"$key/TcBoxInfo")
+[ "$saved" = "0x0100BEEF" ] || fail "a failed save changed the word to $saved"
+chmod 755 "$key"
 
 click 102 1003
 wait_dialog 100

@@ -352,15 +352,36 @@ TEST_F(SetupDialogTest, ANewPortTakesEffectAtTheNextStart) {
   });
 }
 
-TEST_F(SetupDialogTest, SaveWritesTheChosenSettings) {
-  Run([&](CSetupDlg&) {
-    m_windows.Click(kCom4);
-    m_windows.Click(kPal);
-    m_windows.Click(kSystemTime);
-    m_windows.Click(kSave);
-  });
-  EXPECT_EQ(settings_sandbox::StoredWord(),
-            0x04000000 | kPalBit | kSystemTimeBit);
+TEST_F(SetupDialogTest, SaveWritesTheChosenSettingsOrSaysWhyNot) {
+  for (bool blocked : {false, true}) {
+    SCOPED_TRACE(blocked ? "store refuses" : "store takes it");
+    m_windows.m_messageBoxes.clear();
+    std::string reason;
+    Run(kPalBit, [&](CSetupDlg& dialog) {
+      if (blocked) reason = settings_sandbox::BlockSaving(true);
+      m_windows.Click(kCom4);
+      m_windows.Click(kNtsc);
+      m_windows.Click(kSystemTime);
+      m_windows.Click(kSave);
+      // The dialog stays as it was, with the choices as clicked.
+      EXPECT_FALSE(m_windows.Current().ended);
+      EXPECT_EQ(m_windows.Check(kCom4) + m_windows.Check(kNtsc) +
+                    m_windows.Check(kSystemTime),
+                3);
+      if (!blocked) return;
+      ASSERT_EQ(m_windows.m_messageBoxes.size(), 1u);
+      const fakes::FakeMessageBox& box = m_windows.m_messageBoxes[0];
+      EXPECT_EQ(box.text, std::string(setup::kNotSavedText) + "\n" + reason);
+      EXPECT_EQ(box.caption, setup::kNotSavedCaption);
+      EXPECT_EQ(box.style, setup::kBoxIconError);
+      EXPECT_EQ(box.owner, dialog.GetSafeHwnd());
+      // Once the rights are there, the same choices save.
+      settings_sandbox::BlockSaving(false);
+      m_windows.Click(kSave);
+    });
+    EXPECT_EQ(m_windows.m_messageBoxes.size(), blocked ? 1u : 0u);
+    EXPECT_EQ(settings_sandbox::StoredWord(), 0x04000000 | kSystemTimeBit);
+  }
 }
 
 // ---- Set PC Clock and the beep box ----

@@ -22,6 +22,11 @@ bool KeyExists();
 void PutRawValue(const void* data, std::uint32_t size);
 // The value's bytes as stored.
 std::string RawValue();
+// While on, a save fails with a system error (the key is read-only where it
+// is the registry; where it is a folder, the value's name is taken by a
+// folder, which stops even a user who may write anywhere). The system's text
+// for that error is given back.
+std::string BlockSaving(bool on);
 
 // The settings word through the store's own writer and reader; a word that
 // cannot be read comes back as 0xDEADBEEF.

@@ -82,4 +82,14 @@ std::string RawValue() {
   return bytes;
 }
 
+std::string BlockSaving(bool on) {
+  if (on) {
+    unlink(ValuePath().c_str());
+    if (mkdir(ValuePath().c_str(), 0755) != 0) std::abort();
+  } else {
+    rmdir(ValuePath().c_str());
+  }
+  return "Is a directory";
+}
+
 }  // namespace settings_sandbox

@@ -1,4 +1,6 @@
 #include <windows.h>
+// after windows.h
+#include <sddl.h>
 
 #include <cstdlib>
 
@@ -7,7 +9,28 @@
 
 namespace settings_sandbox {
 
-void Reset() { RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKeyPath); }
+void Reset() {
+  BlockSaving(false);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kSettingsKeyPath);
+}
+
+// Everyone may read the key; its owner may still change that.
+std::string BlockSaving(bool on) {
+  HKEY key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKeyPath, 0, nullptr, 0,
+                      READ_CONTROL | WRITE_DAC, nullptr, &key,
+                      nullptr) == ERROR_SUCCESS) {
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            on ? "D:P(A;;KR;;;WD)" : "D:P(A;;KA;;;WD)", SDDL_REVISION_1,
+            &security, nullptr)) {
+      RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, security);
+      LocalFree(security);
+    }
+    RegCloseKey(key);
+  }
+  return "Access is denied.";
+}
 
 bool KeyExists() {
   HKEY key;
