@@ -3,6 +3,7 @@
 #include <sddl.h>
 
 #include <cstdlib>
+#include <string>
 
 #include "clock/time_code_clock.h"
 #include "tests/support/settings_sandbox.h"
@@ -29,7 +30,13 @@ std::string BlockSaving(bool on) {
     }
     RegCloseKey(key);
   }
-  return "Access is denied.";
+  char text[256] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                 nullptr, ERROR_ACCESS_DENIED, 0, text, sizeof text, nullptr);
+  std::string reason = text;
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+    reason.pop_back();
+  return reason;
 }
 
 bool KeyExists() {
