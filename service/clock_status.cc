@@ -59,6 +59,8 @@ void CClockStatus::AfterPoll(const CTimeCodeClock& clock, std::int64_t nowMs) {
   m_figures = clock.m_figures;
   m_everAnswered = m_everAnswered || m_figures.boxAnswered;
   m_everCompared = m_everCompared || m_figures.compared;
+  const bool stalled = m_figures.boxAnswered && !m_figures.compared;
+  m_stalledPolls = stalled ? m_stalledPolls + 1 : 0;
   const BoxState state = StateOf(clock);
   // The sixth miss leaves the count at 0.
   m_missCount = state == BoxState::kMissing && clock.m_missCount == 0
@@ -74,15 +76,16 @@ void CClockStatus::AfterPoll(const CTimeCodeClock& clock, std::int64_t nowMs) {
 void CClockStatus::PortLost(const char* systemText, std::int64_t nowMs) {
   m_portText = systemText;
   m_newSetting = false;
+  m_stalledPolls = 0;
   Enter(BoxState::kPortError, nowMs);
 }
 
 void CClockStatus::Enter(BoxState state, std::int64_t nowMs) {
   m_state = state;
-  // The first polls fill the code history; that is no stopped code.
   const bool worthTelling =
       (state != BoxState::kMissing || m_missCount >= kMissesWorthAnEntry) &&
-      (state != BoxState::kCodeStopped || m_everCompared);
+      (state != BoxState::kCodeStopped ||
+       m_stalledPolls >= kStalledPollsWorthAnEntry);
   if (!worthTelling || state == m_toldState) return;
   if (!m_stateLimits[static_cast<int>(state)].Due(nowMs)) return;
   const BoxState before = m_toldState;

@@ -24,6 +24,7 @@ inline constexpr int kBoxStateCount = 6;
 // the other side of a frame edge from the box's code; only this many in a row
 // are worth an entry of their own.
 inline constexpr std::uint32_t kMissesWorthAnEntry = 3;
+inline constexpr std::uint32_t kStalledPollsWorthAnEntry = 3;
 
 // Once a second for the live line; once a minute per state for the log.
 inline constexpr std::int64_t kStatusLineIntervalMs = 1000;
@@ -79,6 +80,10 @@ class CClockStatus {
   std::uint32_t m_refusalsUntold = 0;
   bool m_newSetting = false;
   bool m_everCompared = false;
+  // Answers in a row that brought no comparison. The engine needs two or
+  // three answers to see a code run after a start, a silence, a lost port or
+  // midnight; only more than that is a stopped code worth an entry.
+  std::uint32_t m_stalledPolls = 0;
   bool m_everAnswered = false;
   std::string m_portText;
   std::string m_stateEntry;

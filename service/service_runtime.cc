@@ -94,11 +94,21 @@ bool StartWorker(CTimeCodeClock& clock) {
     return false;
   }
   if (g_stopRequested) return false;
-  clock.Connect(true);
-  if (g_stopRequested) return false;
-  if (clock.m_linkReady == 0) {
-    WriteEventLogEntry(kBoxUnreachableText);
-    return false;
+  // One late or lost answer among the handshake's hellos (a loaded machine,
+  // an adapter that is still settling) fails a connect; a start does not end
+  // on that. Each new try is a step of the start that the manager hears of.
+  for (int attempt = 1;; ++attempt) {
+    clock.Connect(true);
+    if (g_stopRequested) return false;
+    if (clock.m_linkReady != 0) break;
+    if (attempt == kConnectAttempts) {
+      WriteEventLogEntry(kBoxUnreachableText);
+      return false;
+    }
+    if (g_stopEventObject.Wait(kConnectRetryPauseMs)) return false;
+    // A refused report has its own entry already.
+    if (ReportStartStep(kServiceStartPending, 3000) != StartStep::kDone)
+      return false;
   }
   step = ReportStartStep(kServiceRunning, 0);
   if (step == StartStep::kFailed) WriteEventLogEntry(kRunningFailedText);

@@ -72,3 +72,6 @@ inline constexpr std::uint32_t kPollWaitMs = 153;
 inline constexpr std::uint32_t kAfterRunningMs = 25;
 inline constexpr std::uint32_t kClosingPauseMs = 5000;
 inline constexpr std::uint32_t kReconnectPauseMs = 5000;
+inline constexpr std::uint32_t kConnectRetryPauseMs = 250;
+// Connects a start tries before it gives up on the box.
+inline constexpr int kConnectAttempts = 3;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -18,6 +19,7 @@
 #include "platform/console_control.h"
 #include "platform/stop_event_test_seam.h"
 #include "platform/system_error.h"
+#include "service/clock_status.h"
 #include "service/service_identity.h"
 #include "tests/service/service_fakes.h"
 #include "tests/support/fake_clock.h"
@@ -186,13 +188,15 @@ const FailureRow kFailureRows[] = {
        box.answerHello = false;
      },
      {kBoxUnreachableText},
-     {kServiceStartPending, kServiceStartPending, kServiceStopped}},
+     {kServiceStartPending, kServiceStartPending, kServiceStartPending,
+      kServiceStartPending, kServiceStopped}},
     {"PortCannotBeOpened",
      [](fake::StatusSink&, fake::EventLog&, fakes::FakeSerial& box) {
        box.failOpen = true;
      },
      {kBoxUnreachableText},
-     {kServiceStartPending, kServiceStartPending, kServiceStopped}},
+     {kServiceStartPending, kServiceStartPending, kServiceStartPending,
+      kServiceStartPending, kServiceStopped}},
     {"RunningReportRefused",
      [](fake::StatusSink& sink, fake::EventLog&, fakes::FakeSerial&) {
        sink.m_failReport = 3;
@@ -244,6 +248,24 @@ INSTANTIATE_TEST_SUITE_P(Table, ServiceFailureTest,
                            return std::string(info.param.name);
                          });
 
+// A hello lost under load must not end a start: the next connect, a step of
+// the start of its own, finds the box.
+TEST_F(ServiceRuntimeTest, AStartOutlastsAHandshakeThatFailedOnce) {
+  StopOnceStarted();
+  m_box.answerHello = false;
+  m_box.onCall = [this](const std::string& call) {
+    if (call.rfind("Open", 0) == 0 && m_box.opens == 1)
+      m_box.answerHello = true;
+  };
+  ServiceEntry(0, nullptr);
+  EXPECT_EQ(m_log.Messages(), std::vector<std::string>{kServiceStartedText});
+  EXPECT_EQ(m_box.opens, 2);
+  const auto reports = Summarise(m_sink.Reports());
+  ASSERT_GE(reports.size(), 4u);
+  EXPECT_EQ(reports[2], Report(kServiceStartPending, 0, 3, 3000, 0));
+  EXPECT_EQ(std::get<0>(reports[3]), kServiceRunning);
+}
+
 TEST_F(ServiceRuntimeTest, HandlerRegistrationRefusedReportsNothing) {
   m_sink.m_failRegistration = true;
   m_sink.m_error = 0x41B;
@@ -282,10 +304,18 @@ TEST_F(ServiceRuntimeTest, SavedErrorWithTopBitReadsAsNegative) {
   EXPECT_EQ(m_log.Entries()[0].second, "denied");
 }
 
-TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnly) {
-  std::atomic<int> sets{0};
+// A setting beeps in debug mode only; the service notes it, with its figures.
+TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnlyAndIsNoted) {
+  int sets = 0;
+  // The stop comes from the worker's own thread, inside the setting's poll.
   m_clock.OnSet([&sets](const fake::ClockEvent& event) {
-    if (event.result) ++sets;
+    if (!event.result) return;
+    ++sets;
+    if (g_debugMode) {
+      OnConsoleCtrl(platform::kCtrlCEvent);
+    } else {
+      OnServiceControl(kServiceControlStop);
+    }
   });
   for (const int debug : {1, 0}) {
     SCOPED_TRACE(debug);
@@ -295,29 +325,28 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnly) {
     g_stopRequested = false;
     m_box.Do("offset +5000");  // the PC clock now lags the time code
     const int setsBefore = sets;
-    std::thread stopper([&sets, setsBefore] {
-      // Six misses and the setting need about a second of polls.
-      for (int i = 0; i < 100 && sets == setsBefore; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      std::this_thread::sleep_for(std::chrono::milliseconds(400));
-      if (g_debugMode) {
-        OnConsoleCtrl(platform::kCtrlCEvent);
-      } else {
-        OnServiceControl(kServiceControlStop);
-      }
-    });
     if (debug) {
       RunClockWorker();
     } else {
       g_nextCheckPoint = 1;
       ServiceEntry(0, nullptr);
     }
-    stopper.join();
     EXPECT_EQ(sets, setsBefore + 1);
     std::vector<std::uint32_t> expected = {platform::kDefaultBeep};
     if (debug) expected.insert(expected.begin(), platform::kSimpleBeep);
     EXPECT_EQ(g_beeps, expected);
   }
+  // The service's note: from what to what, by about the offset, accepted.
+  const auto notes = m_log.Notes();
+  const auto set = std::find_if(notes.begin(), notes.end(), [](auto& note) {
+    return note.rfind("Ventrel - PC clock set from 2026-03-14 ", 0) == 0;
+  });
+  ASSERT_NE(set, notes.end());
+  const std::size_t by = set->find(", by +");
+  ASSERT_NE(by, std::string::npos) << *set;
+  const int byMs = std::stoi(set->substr(by + 6));
+  EXPECT_NEAR(byMs, 5000, 100) << *set;
+  EXPECT_EQ(set->substr(set->size() - 10), ": accepted");
 }
 
 TEST_F(ServiceRuntimeTest, DebugModeWritesAndReportsNothing) {
@@ -402,6 +431,223 @@ TEST_F(ServiceRuntimeTest, StopAtEachMomentOfTheStartEndsTheService) {
     EXPECT_FALSE(m_box.isOpen());
     EXPECT_EQ(g_stopEvent.load(), nullptr);
   }
+}
+
+// ---- what the watchers are told ----
+
+// One poll as the status sees it, and what it must tell. The time is any
+// steady millisecond count; "" means nothing is due.
+struct StatusStep {
+  std::int64_t atMs;
+  int answered, compared, within;
+  std::uint32_t misses;  // the engine's count after the poll
+  std::int32_t differenceMs;
+  std::uint32_t settings;  // taken so far
+  const char* line;
+  const char* entry;
+};
+
+TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
+  const StatusStep steps[] = {
+      // The first polls fill the code history: no entry for a stopped code.
+      {0, 1, 0, 0, 0, 0, 0,
+       "no time code (code stopped); code 12:34:56:17 PAL; difference none; "
+       "settings 0, refused 0",
+       ""},
+      {400, 1, 1, 1, 0, -3, 0, "",
+       "Ventrel - PC clock in step with the time code, 12:34:56:17 PAL, "
+       "difference -3 ms"},
+      // One or two misses are jitter; the third is worth an entry.
+      {800, 1, 1, 0, 2, 45, 0, "", ""},
+      {1000, 1, 1, 0, 3, 45, 0,
+       "missing (3 of 6); code 12:34:56:17 PAL; difference +45 ms; "
+       "settings 0, refused 0",
+       "Ventrel - PC clock missing the time code (3 of 6), difference +45 ms"},
+      // The sixth miss leaves the engine's count at 0, with a setting.
+      {1500, 1, 1, 0, 0, 45, 1, "", ""},
+      {2000, 1, 1, 1, 0, 2, 1,
+       "in step; code 12:34:56:17 PAL; difference +2 ms; settings 1, "
+       "refused 0, last at 12:00:05",
+       ""},  // in step was told less than a minute ago
+      {2500, 0, 0, 0, 0, 2, 1, "", "Ventrel - no time code: the box is silent"},
+      {3000, 1, 0, 0, 0, 2, 1,
+       "no time code (code stopped); code 12:34:56:17 PAL; difference +2 ms; "
+       "settings 1, refused 0, last at 12:00:05",
+       ""},  // a code history filling again after the silence
+      {3300, 1, 0, 0, 0, 2, 1, "", ""},
+      {3600, 1, 0, 0, 0, 2, 1, "",
+       "Ventrel - no time code: the box's code has stopped"},
+      {61000, 1, 1, 1, 0, 1, 1,
+       "in step; code 12:34:56:17 PAL; difference +1 ms; settings 1, "
+       "refused 0, last at 12:00:05",
+       "Ventrel - PC clock in step with the time code, 12:34:56:17 PAL, "
+       "difference +1 ms (time code back)"},
+      // Silent again within the minute: told once the minute is over.
+      {61500, 0, 0, 0, 0, 1, 1, "", ""},
+      {62600, 0, 0, 0, 0, 1, 1,
+       "no time code (box silent); code 12:34:56:17 PAL; difference +1 ms; "
+       "settings 1, refused 0, last at 12:00:05",
+       "Ventrel - no time code: the box is silent"},
+      // A count that ran backwards makes the line due at once.
+      {100, 0, 0, 0, 0, 1, 1,
+       "no time code (box silent); code 12:34:56:17 PAL; difference +1 ms; "
+       "settings 1, refused 0, last at 12:00:05",
+       ""},
+  };
+  CTimeCodeClock clock;
+  clock.m_figures.lastCode = 0x12345617;
+  clock.m_figures.isPal = 1;
+  clock.m_figures.setTo = {2026, 3, 6, 14, 12, 0, 5, 0};
+  CClockStatus status;
+  EXPECT_EQ(status.Line(),
+            "starting; code none; difference none; settings 0, refused 0");
+  for (const StatusStep& step : steps) {
+    SCOPED_TRACE(step.atMs);
+    ClockFigures& f = clock.m_figures;
+    f.boxAnswered = step.answered;
+    f.compared = step.compared;
+    f.withinTolerance = step.within;
+    f.differenceMs = step.differenceMs;
+    f.settingsTaken = step.settings;
+    clock.m_missCount = step.misses;
+    status.AfterPoll(clock, step.atMs);
+    EXPECT_EQ(status.DueLine(step.atMs), step.line);
+    EXPECT_EQ(status.TakeStateEntry(), step.entry);
+  }
+  // A lost port shows in the line; the runtime writes its own entry.
+  status.PortLost("Input/output error", 70000);
+  EXPECT_EQ(status.Line(),
+            "port error (Input/output error), reconnecting; code 12:34:56:17 "
+            "PAL; difference +1 ms; settings 1, refused 0, last at 12:00:05");
+  EXPECT_EQ(status.TakeStateEntry(), "");
+  // The history fills anew: no stopped code yet; then back in step.
+  ClockFigures& f = clock.m_figures;
+  f.isPal = 0;
+  f.dropFrame = 1;
+  f.boxAnswered = 1;
+  status.AfterPoll(clock, 129000);
+  EXPECT_EQ(status.TakeStateEntry(), "");
+  f.compared = f.withinTolerance = 1;
+  status.AfterPoll(clock, 130000);
+  EXPECT_EQ(status.TakeStateEntry(),
+            "Ventrel - PC clock in step with the time code, 12:34:56:17 NTSC "
+            "drop-frame, difference +1 ms (time code back)");
+}
+
+// Each setting's note: from what to what and by how much; refusals with the
+// system's text, at most one a minute with the count of those left out.
+TEST(ClockStatusTest, SettingNotesCarryTheFiguresAndThrottleRefusals) {
+  const struct {
+    std::int64_t atMs;
+    std::uint32_t taken, refused;
+    const char* note;  // after the common head; "" for none
+  } polls[] = {
+      {0, 1, 0, ": accepted"},
+      {500, 1, 0, ""},  // no new setting
+      {1000, 1, 1, ": refused: Operation not permitted"},
+      {30000, 1, 2, ""},
+      {61000, 1, 3,
+       ": refused: Operation not permitted (2 refusals since the last "
+       "entry)"},
+      {61500, 2, 3, ": accepted"},
+  };
+  CTimeCodeClock clock;
+  ClockFigures& f = clock.m_figures;
+  f.setFrom = {2026, 3, 6, 14, 12, 0, 0, 0};
+  f.setTo = {2026, 3, 6, 14, 12, 0, 5, 40};
+  f.setByMs = 5040;
+  CClockStatus status;
+  for (const auto& poll : polls) {
+    SCOPED_TRACE(poll.atMs);
+    f.settingsTaken = poll.taken;
+    f.settingsRefused = poll.refused;
+    f.setAccepted = std::string(poll.note) == ": accepted";
+    status.AfterPoll(clock, poll.atMs);
+    const std::string note =
+        status.TakeSetEntry("Operation not permitted", poll.atMs);
+    EXPECT_EQ(note, *poll.note == '\0'
+                        ? std::string()
+                        : "Ventrel - PC clock set from 2026-03-14 "
+                          "12:00:00.000 to 2026-03-14 12:00:05.040, by +5040 "
+                          "ms" +
+                              std::string(poll.note));
+  }
+}
+
+// A device that goes away is told once, its port closed and the box tried
+// again every few seconds until it answers; a silent box on a working port
+// is only a state. All of it reaches the status line and the log.
+TEST_F(ServiceRuntimeTest, LostDeviceIsToldClosedAndRetriedUntilBack) {
+  using Clock = std::chrono::steady_clock;
+  int queries = 0;
+  int opens = 0;
+  std::vector<Clock::time_point> tries;  // the loss, then each Open after it
+  m_box.Do("mode ntsc");                 // as the settings word has it
+  m_box.onCall = [&](const std::string& call) {
+    if (call == "Write 4") {
+      ++queries;
+      if (queries == 3)
+        for (int i = 0; i < 12; ++i) m_box.Script(fakes::Reply::kSilent);
+      if (queries == 24) m_box.gone = true;
+      if (queries == 36) OnServiceControl(kServiceControlStop);
+    } else if (call.rfind("Open", 0) == 0 && ++opens > 1) {
+      tries.push_back(Clock::now());
+      if (opens == 3) m_box.gone = false;
+    }
+  };
+  m_log.m_onEntry = [&](const fake::LogEntry&) {
+    if (m_box.gone) tries.push_back(Clock::now());
+  };
+  ServiceEntry(0, nullptr);
+
+  char text[512];
+  std::uint32_t length = platform::FormatSystemMessage(
+      fakes::FakeSerial::kGoneError, text, sizeof text);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r'))
+    text[--length] = '\0';
+  char lost[768];
+  std::snprintf(lost, sizeof lost, kPortLostText, text,
+                static_cast<unsigned>(kReconnectPauseMs / 1000));
+  EXPECT_EQ(m_log.Messages(),
+            (std::vector<std::string>{kServiceStartedText, lost}));
+  // The loss's error is not the service's exit code after a normal stop.
+  EXPECT_EQ(m_log.Entries()[0].first,
+            FirstStringFor(m_sink.Reports().back().dwWin32ExitCode));
+
+  ASSERT_EQ(tries.size(), 3u);  // the loss, a try in vain, the good one
+  for (std::size_t i = 1; i < tries.size(); ++i)
+    EXPECT_GE(tries[i] - tries[i - 1],
+              std::chrono::milliseconds(kReconnectPauseMs * 9 / 10));
+  EXPECT_EQ(m_box.CountCalls("Close"), 3);  // after the loss and the vain try
+  EXPECT_FALSE(m_box.isOpen());
+
+  const auto notes = m_log.Notes();
+  const auto count = [&notes](const std::string& text) {
+    return std::count(notes.begin(), notes.end(), text);
+  };
+  EXPECT_EQ(count("Ventrel - no time code: the box is silent"), 1);
+  EXPECT_EQ(count(kBoxBackText), 1);
+  // The code history filling again after a gap is no stopped code.
+  EXPECT_EQ(count("Ventrel - no time code: the box's code has stopped"), 0);
+
+  const auto lines = m_sink.Texts();
+  const auto starting = [&lines](const std::string& head) {
+    return std::find_if(lines.begin(), lines.end(), [&head](auto& line) {
+      return line.rfind(head, 0) == 0;
+    });
+  };
+  EXPECT_NE(starting("no time code (box silent); "), lines.end());
+  const auto portError =
+      starting(std::string("port error (") + text + "), reconnecting; ");
+  ASSERT_NE(portError, lines.end());
+  // Keeping time again (the fake line's pace leaves the clock a little
+  // behind the code, so in step or missing).
+  EXPECT_NE(std::find_if(portError, lines.end(),
+                         [](auto& line) {
+                           return line.rfind("in step; ", 0) == 0 ||
+                                  line.rfind("missing (", 0) == 0;
+                         }),
+            lines.end());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "link/box_frames.h"
 #include "platform/serial.h"
+#include "platform/system_error.h"
 #include "tests/support/fake_clock.h"
 #include "tools/boxsim/boxsim_core.h"
 
@@ -127,7 +129,15 @@ class FakeSerial : public platform::SerialBackend {
   // The device went away (unplugged, its driver gone): every call on an open
   // handle fails, reads and writes with an error rather than silence.
   bool gone = false;
+#ifdef _WIN32
+  static constexpr std::uint32_t kGoneError = 1167;  // device not connected
+#else
+  static constexpr std::uint32_t kGoneError = 5;  // EIO
+#endif
   std::uint32_t reportedErrors = 0;
+  // Called with each Open and Write call's record before the call acts, on
+  // the caller's thread: a test changes the line at a chosen moment.
+  std::function<void(const std::string&)> onCall;
 
   // Device state and record ---------------------------------------------------
   platform::DCB state = {};  // what GetState reports, SetState keeps
@@ -155,6 +165,7 @@ class FakeSerial : public platform::SerialBackend {
   // SerialBackend -------------------------------------------------------------
   platform::SerialHandle Open(const char* name, bool overlapped) override {
     calls.push_back(std::string("Open ") + name + (overlapped ? " ov" : ""));
+    if (onCall) onCall(calls.back());
     lastName = name;
     if (failOpen || busyNames.count(name))
       return platform::kInvalidSerialHandle;
@@ -215,6 +226,7 @@ class FakeSerial : public platform::SerialBackend {
   int Write(platform::SerialHandle handle, const void* data,
             std::uint32_t count, std::uint32_t* sent) override {
     calls.push_back("Write " + std::to_string(count));
+    if (onCall) onCall(calls.back());
     *sent = 0;
     if (failWrite || !Usable(handle)) return 0;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -248,6 +260,7 @@ class FakeSerial : public platform::SerialBackend {
   void Install() { platform::UseSerialBackend(this); }
 
   bool Usable(platform::SerialHandle handle) const {
+    if (gone) platform::SetLastError(kGoneError);
     return !gone && openHandles.count(handle) != 0;
   }
 
