@@ -181,6 +181,48 @@ case_box_switched_off() {
     fail "STOPPED report"
 }
 
+# status_after FIRST THEN SECONDS: until a status line matching THEN follows
+# the first notification matching FIRST (regular expressions for what follows
+# "STATUS=").
+status_after() {
+  local deadline=$(($(now_ms) + $3 * 1000))
+  until awk -v a="STATUS=$1" -v b="^STATUS=$2" '$0 ~ a {on = 1}
+      on && $0 ~ b {found = 1} END {exit !found}' "$work/notify.log"; do
+    [ "$(now_ms)" -lt "$deadline" ] || return 1
+    sleep 0.1
+  done
+}
+
+# The box goes silent and comes back, then its line hangs up and a new one
+# appears under the same name (an adapter pulled and plugged in again): the
+# status line tells each state, the journal the loss (once) and the return.
+case_box_lost_and_back() {
+  start_listener
+  local link="$work/root/dosdevices/com1"
+  # ventrel is running some 7 s after its start (its 5 s pause, the hand-shake).
+  start_box_on_com1 --mode ntsc --schedule "12:silence on;15:silence off;18:hangup"
+  start_service
+  local keeping='(in step|missing [(])'
+  status_after "RUNNING" "no time code [(]box silent[)]; " 25 ||
+    fail "no silent box in the status line"
+  status_after "no time code [(]box silent" "$keeping" 10 ||
+    fail "not keeping time after the silence"
+  status_after "$keeping" "port error [(]Input/output error[)], reconnecting; " 15 ||
+    fail "no port error in the status line"
+  local lost="Ventrel - ComPort lost: Input/output error. Port closed; trying the BOX again every 5 s"
+  grep -q "^<3>.*: $lost$" "$work/ventrel.err" || fail "no entry for the lost port"
+  for _ in $(seq 100); do [ -L "$link" ] || break; sleep 0.05; done
+  start_box box2 "$link" --mode ntsc
+  wait_for "^<6>Ventrel - ComPort and BOX answer again; keeping time$" 20 \
+    "$work/ventrel.err" || fail "not back once the new line appeared"
+  status_after "port error" "$keeping" 10 || fail "not keeping time on the new line"
+  [ "$(grep -c "$lost" "$work/ventrel.err")" -eq 1 ] || fail "the loss told more than once"
+  kill -TERM "$pid"
+  wait "$pid"
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "exit status $rc"
+}
+
 mkdir -p "$work/root"
 "case_${test_case}"
 echo "PASS: $test_case"
