@@ -29,6 +29,7 @@
 #endif
 
 #include "config/linux_config.h"
+#include "platform/posix/serial_test_seam.h"
 #include "platform/serial.h"
 
 namespace platform {
@@ -202,6 +203,8 @@ tcflag_t ParityMask() {
 #endif
 }
 
+}  // namespace
+
 // Writes the four fields that the port class owns into `tio`; everything
 // else stays as the device reported it.
 bool EncodeLineSettings(const DCB& dcb, termios* tio) {
@@ -226,6 +229,8 @@ void DecodeLineSettings(const termios& tio, DCB* dcb) {
   dcb->Parity = ParityOf(tio.c_cflag);
   dcb->StopBits = (tio.c_cflag & CSTOPB) ? 2 : 0;
 }
+
+namespace {
 
 // Only "COM1".."COM255" name ports; where each is, the configuration says.
 bool DevicePathFor(const char* name, std::string* path) {

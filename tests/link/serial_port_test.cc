@@ -12,6 +12,10 @@
 #include "tests/link/sleep_recorder.h"
 #include "tests/support/fake_serial.h"
 
+#ifndef _WIN32
+#include "platform/posix/serial_test_seam.h"
+#endif
+
 namespace {
 
 using Calls = std::vector<std::string>;
@@ -186,5 +190,49 @@ TEST_F(SerialPortTest, ClearInputClearsErrorsThenPurgesInputOnly) {
   device.failPurge = true;
   EXPECT_EQ(0, port.ClearInput());
 }
+
+#ifndef _WIN32
+// A pseudo-terminal drops parity, so only the flags themselves show that a
+// box gets odd parity and one stop bit; the first row is what the port asks.
+TEST_F(SerialPortTest, LineSettingsBecomeTermiosFlags) {
+  OpenCom1();
+  ASSERT_EQ(1, port.ApplyLineSettings());
+  const tcflag_t kOwned = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
+  const struct {
+    std::uint32_t baud;
+    std::uint8_t size, parity, stop;
+    bool ok;
+    tcflag_t flags;
+  } rows[] = {
+      {device.state.BaudRate, device.state.ByteSize, device.state.Parity,
+       device.state.StopBits, true, CS8 | PARENB | PARODD},
+      {9600, 7, 2, 0, true, CS7 | PARENB},
+      {9600, 8, 0, 2, true, CS8 | CSTOPB},
+      {9600, 8, 3, 0, true, CS8 | PARENB | PARODD | CMSPAR},
+      {9600, 8, 4, 0, true, CS8 | PARENB | CMSPAR},
+      {9600, 8, 5, 0, false, 0},
+      {9600, 8, 0, 3, false, 0},
+      {9600, 9, 0, 0, false, 0},
+      {12345, 8, 0, 0, false, 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(testing::Message() << r.baud << " " << +r.size << " "
+                                    << +r.parity << " " << +r.stop);
+    platform::DCB dcb = {r.baud, r.size, r.parity, r.stop, {}};
+    termios tio = {};
+    tio.c_cflag = CS5 | PARENB | PARODD | CMSPAR | CSTOPB | CREAD;
+    ASSERT_EQ(platform::EncodeLineSettings(dcb, &tio), r.ok);
+    if (!r.ok) continue;
+    EXPECT_EQ(tio.c_cflag & kOwned, r.flags);
+    EXPECT_NE(tio.c_cflag & CREAD, 0u);  // not the port's to clear
+    platform::DCB back = {};
+    platform::DecodeLineSettings(tio, &back);
+    EXPECT_EQ(back.BaudRate, r.baud);
+    EXPECT_EQ(back.ByteSize, r.size);
+    EXPECT_EQ(back.Parity, r.parity);
+    EXPECT_EQ(back.StopBits, r.stop == 0 ? 0 : 2);
+  }
+}
+#endif
 
 }  // namespace
