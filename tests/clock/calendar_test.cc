@@ -21,15 +21,48 @@ auto Date(const platform::SYSTEMTIME& t) {
   return std::make_tuple(t.wYear, t.wMonth, t.wDay, t.wDayOfWeek);
 }
 
-TEST(Calendar, LeapYearsFollowTheGregorianRule) {
-  EXPECT_TRUE(IsValidSystemTime(Record(2024, 2, 29)));
-  EXPECT_TRUE(IsValidSystemTime(Record(2000, 2, 29)));
-  EXPECT_FALSE(IsValidSystemTime(Record(1900, 2, 29)));
-  EXPECT_FALSE(IsValidSystemTime(Record(2026, 2, 29)));
-  EXPECT_FALSE(IsValidSystemTime(Record(2026, 4, 31)));
-  EXPECT_FALSE(IsValidSystemTime(Record(2026, 13, 1)));
-  EXPECT_FALSE(IsValidSystemTime(Record(1600, 12, 31)));
-  EXPECT_TRUE(IsValidSystemTime(Record(30827, 12, 31)));
+// All that stands between a malformed code and the clock: each row moves one
+// field just past its range, or just inside it.
+TEST(Calendar, ValidSystemTimeTable) {
+  const struct {
+    int year, month, day, hour, minute, second, ms;
+    bool valid;
+  } rows[] = {
+      {2026, 3, 14, 23, 59, 59, 999, true},
+      {2026, 3, 14, 0, 0, 0, 0, true},
+      {2026, 3, 14, 24, 0, 0, 0, false},
+      {2026, 3, 14, 12, 60, 0, 0, false},
+      {2026, 3, 14, 12, 0, 60, 0, false},
+      {2026, 3, 14, 12, 0, 0, 1000, false},
+      {2026, 1, 31, 12, 0, 0, 0, true},
+      {2026, 1, 32, 12, 0, 0, 0, false},
+      {2026, 4, 30, 12, 0, 0, 0, true},
+      {2026, 4, 31, 12, 0, 0, 0, false},
+      {2026, 12, 31, 12, 0, 0, 0, true},
+      {2026, 13, 1, 12, 0, 0, 0, false},
+      {2026, 0, 1, 12, 0, 0, 0, false},
+      {2026, 4, 0, 12, 0, 0, 0, false},
+      {2024, 2, 29, 12, 0, 0, 0, true},
+      {2024, 2, 30, 12, 0, 0, 0, false},
+      {2026, 2, 28, 12, 0, 0, 0, true},
+      {2026, 2, 29, 12, 0, 0, 0, false},
+      {2000, 2, 29, 12, 0, 0, 0, true},
+      {1900, 2, 29, 12, 0, 0, 0, false},
+      {1601, 1, 1, 0, 0, 0, 0, true},
+      {1600, 12, 31, 12, 0, 0, 0, false},
+      {30827, 12, 31, 12, 0, 0, 0, true},
+      {30828, 1, 1, 12, 0, 0, 0, false},
+  };
+  for (const auto& r : rows) {
+    platform::SYSTEMTIME time = Record(r.year, r.month, r.day);
+    time.wHour = static_cast<std::uint16_t>(r.hour);
+    time.wMinute = static_cast<std::uint16_t>(r.minute);
+    time.wSecond = static_cast<std::uint16_t>(r.second);
+    time.wMilliseconds = static_cast<std::uint16_t>(r.ms);
+    EXPECT_EQ(IsValidSystemTime(time), r.valid)
+        << r.year << "-" << r.month << "-" << r.day << " " << r.hour << ":"
+        << r.minute << ":" << r.second << "." << r.ms;
+  }
 }
 
 TEST(Calendar, DayMovesCrossMonthYearAndLeapDayBothWays) {
