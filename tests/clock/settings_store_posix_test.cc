@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "clock/time_code_clock.h"
@@ -74,6 +76,9 @@ TEST(FolderStore, ACrashAtAnyStepOfASaveLeavesTheOldWordOrTheNew) {
 }
 
 TEST(FolderStore, ReadOnlyKeyLoadsButDoesNotSave) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root, to read as another account";
+  }
   settings_sandbox::Reset();
   {
     CTimeCodeClock clock;
@@ -84,7 +89,7 @@ TEST(FolderStore, ReadOnlyKeyLoadsButDoesNotSave) {
   const std::string root = config::SettingsRoot();
   ASSERT_EQ(chmod(root.c_str(), 0755), 0);
   const int result = RunInChild([] {
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
     CTimeCodeClock clock;
     if (clock.m_comPort != 4) _exit(4);
     clock.m_comPort = 2;
@@ -101,6 +106,48 @@ TEST(FolderStore, KeyPathsCannotLeaveTheRoot) {
   EXPECT_FALSE(platform::OpenSettingsKey("SYSTEM\\..\\..\\etc", &key));
   EXPECT_FALSE(platform::OpenSettingsKey("", &key));
   EXPECT_FALSE(platform::OpenSettingsKey("A\\\\B", &key));
+}
+
+std::string ValueFolder() {
+  std::string folder = config::SettingsRoot() + '/';
+  for (const char* p = kSettingsKeyPath; *p; ++p)
+    folder += *p == '\\' ? '/' : *p;
+  return folder;
+}
+
+// A value file swapped for a link would let whoever owns its target choose
+// the port; the store reads only the file itself.
+TEST(FolderStore, AValueThatIsALinkIsNotRead) {
+  settings_sandbox::Reset();
+  ASSERT_TRUE(settings_sandbox::StoreWord(0x03000000u));
+  const std::string value = ValueFolder() + "/" + kSettingsValueName;
+  const std::string target = config::SettingsRoot() + "/elsewhere";
+  std::filesystem::rename(value, target);
+  std::filesystem::create_symlink(target, value);
+  EXPECT_EQ(settings_sandbox::StoredWord(), 0xDEADBEEFu);
+}
+
+// A save that cannot take its place leaves no half-made file behind.
+TEST(FolderStore, AFailedSaveRemovesItsTemporaryFile) {
+  settings_sandbox::Reset();
+  ASSERT_TRUE(settings_sandbox::StoreWord(0x03000000u));
+  const std::string value = ValueFolder() + "/" + kSettingsValueName;
+  std::filesystem::remove(value);
+  std::filesystem::create_directory(value);  // the rename onto it fails
+  EXPECT_FALSE(settings_sandbox::StoreWord(0x04000000u));
+  const std::filesystem::directory_iterator entries(ValueFolder());
+  EXPECT_EQ(std::distance(begin(entries), end(entries)), 1);
+}
+
+// COMn is the device that dosdevices/comN names, else the n-th serial port.
+TEST(FolderStore, PortNumbersNameDevices) {
+  settings_sandbox::Reset();
+  EXPECT_EQ(config::PortDevicePath(1), "/dev/ttyS0");
+  EXPECT_EQ(config::PortDevicePath(4), "/dev/ttyS3");
+  settings_sandbox::MapCom1("/dev/null");
+  EXPECT_EQ(config::PortDevicePath(1),
+            config::SettingsRoot() + "/dosdevices/com1");
+  EXPECT_EQ(config::PortDevicePath(2), "/dev/ttyS1");
 }
 
 }  // namespace
