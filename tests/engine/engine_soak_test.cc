@@ -1,4 +1,4 @@
-// Many simulated hours of polling, in every time code mode and with local and
+// A simulated day of polling, in every time code mode and with local and
 // system time, against a box and a PC clock that misbehave in turn: the PC
 // clock jumps and drifts, the box jumps, freezes, falls silent, stutters,
 // sends garbage and short frames, the day changes between the two, and the
@@ -8,10 +8,9 @@
 // polls. Seeded, so every run is the same.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 
@@ -55,23 +54,10 @@ std::int64_t InStepMs(bool pal) { return pal ? 3 * 40 : 3 * 1000 / 30; }
 // between two queries, about one attempt in ten.
 constexpr int kMaxPollsToRecover = 3000;
 
-// A week per mode; a day under the sanitizers, which run it many times
-// slower.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr std::int64_t kSimulatedMs = 1 * kMsPerDay;
-#else
-constexpr std::int64_t kSimulatedMs = 7 * kMsPerDay;
-#endif
-
-struct Recovery {
-  int episodes = 0;
-  long long totalPolls = 0;
-  int maxPolls = 0;
-};
+constexpr std::int64_t kSimulatedMs = kMsPerDay;
 
 struct Mode {
   const char* name;
-  const char* testName;
   bool pal, dropFrame, systemTime;
   std::uint32_t seed;
 };
@@ -93,8 +79,7 @@ class SoakRun {
     engine.Connect(true);
     ASSERT_EQ(engine.m_linkReady, 1);
     engine.m_setClockEnabled = 1;
-    const std::int64_t start = clock.TrueUtcMs();
-    const std::int64_t end = start + simulatedMs;
+    const std::int64_t end = clock.TrueUtcMs() + simulatedMs;
     PollFor(200);
     while (clock.TrueUtcMs() < end) {
       const Disturbance kind =
@@ -104,39 +89,13 @@ class SoakRun {
       PollFor(50 + Random(600));
     }
     engine.Connect(false);
-    m_simulatedMs = clock.TrueUtcMs() - start;
-  }
-
-  void Print() const {
-    std::printf("%-18s %3lld h simulated, %7lld polls, %5d sets, %4d refused\n",
-                m_mode.name, static_cast<long long>(m_simulatedMs / kMsPerHour),
-                m_polls, clock.SetsTaken(), clock.SetsRefused());
-    for (int kind = 0; kind < kDisturbanceKinds; ++kind) {
-      const Recovery& r = m_recoveries[kind];
-      if (r.episodes == 0) continue;
-      const long long tenths = r.totalPolls * 10 / r.episodes;
-      std::printf(
-          "    %-16s %4d times, polls to recover: max %4d, mean %4lld.%lld\n",
-          kDisturbanceNames[kind], r.episodes, r.maxPolls, tenths / 10,
-          tenths % 10);
-    }
-  }
-
-  int MaxPollsToRecover() const {
-    int most = 0;
-    for (const Recovery& r : m_recoveries) most = std::max(most, r.maxPolls);
-    return most;
   }
 
   fake::FakeClock clock;
   fakes::FakeSerial box{clock};
   CTimeCodeClock engine;
-  int m_invalidSets = 0;
-  int m_wrongSets = 0;
-  int m_setsFromStoppedCode = 0;
-  int m_setsWhileQuiet = 0;
-  int m_unrecovered = 0;
-  std::string m_firstFault;
+  // Each fault once, with the first time it was seen.
+  std::map<std::string, std::int64_t> m_faults;
 
  private:
   std::uint32_t Random(std::uint32_t below) { return m_rng() % below; }
@@ -165,36 +124,30 @@ class SoakRun {
   std::int64_t ErrorMs() const { return PcMs() - BoxMs(); }
 
   void Fault(const std::string& what) {
-    if (m_firstFault.empty()) m_firstFault = what;
+    m_faults.emplace(what, clock.TrueUtcMs());
   }
 
   void CheckSet(const fake::ClockEvent& event) {
-    if (m_quiet) ++m_setsWhileQuiet;
+    if (m_quiet) Fault("set while the box gave no running code");
     if (!IsValidSystemTime(event.time)) {
-      ++m_invalidSets;
       Fault("invalid record handed over");
       return;
     }
-    if (m_frozen || !box.lastAnswerLive) {
-      ++m_setsFromStoppedCode;
+    if (m_frozen || !box.lastAnswerLive)
       Fault("set from a code that was not running");
-    }
     // The record is built from the code of the query just made: at most a
     // frame and the exchange behind the box, and on the box's date. Drop-frame
     // codes at the second where the frame correction changes come back up to
     // a frame ahead.
     const std::int64_t ahead = m_mode.dropFrame ? 35 : 5;
     const std::int64_t difference = fake::ToMs(event.time) - BoxMs();
-    if (difference < -60 || difference > ahead) {
-      ++m_wrongSets;
-      Fault("set " + std::to_string(difference) + " ms from the box's time");
-    }
+    if (difference < -60 || difference > ahead)
+      Fault("set too far from the box's time");
   }
 
   void PollOnce() {
     engine.Poll();
     clock.Advance(150 + Random(5));
-    ++m_polls;
   }
   void PollFor(int polls) {
     for (int i = 0; i < polls; ++i) PollOnce();
@@ -307,22 +260,16 @@ class SoakRun {
   }
 
   void Recover(Disturbance kind) {
-    int polls = 0;
     const std::int64_t inStepMs = InStepMs(m_mode.pal);
-    while (std::llabs(ErrorMs()) >= inStepMs && polls < kMaxPollsToRecover) {
+    for (int polls = 0;
+         std::llabs(ErrorMs()) >= inStepMs && polls < kMaxPollsToRecover;
+         ++polls)
       PollOnce();
-      ++polls;
-    }
     if (std::llabs(ErrorMs()) >= inStepMs) {
-      ++m_unrecovered;
       Fault(std::string("no recovery after ") + kDisturbanceNames[kind]);
       // Start the next episode from a clock in step.
       clock.JumpPcClock(-ErrorMs());
     }
-    Recovery& r = m_recoveries[kind];
-    ++r.episodes;
-    r.totalPolls += polls;
-    r.maxPolls = std::max(r.maxPolls, polls);
   }
 
   Mode m_mode;
@@ -330,9 +277,6 @@ class SoakRun {
   bool m_quiet = false;
   bool m_frozen = false;
   std::int64_t m_boxOffsetMs = 0;
-  long long m_polls = 0;
-  std::int64_t m_simulatedMs = 0;
-  Recovery m_recoveries[kDisturbanceKinds];
 };
 
 class EngineSoak : public ::testing::TestWithParam<Mode> {};
@@ -341,30 +285,24 @@ TEST_P(EngineSoak, SetsOnlyFromRunningCodesAndRecovers) {
   const Mode& mode = GetParam();
   SoakRun run(mode);
   run.Run(kSimulatedMs);
-  run.Print();
-  EXPECT_EQ(run.m_invalidSets, 0);
-  EXPECT_EQ(run.m_wrongSets, 0);
-  EXPECT_EQ(run.m_setsFromStoppedCode, 0);
-  EXPECT_EQ(run.m_setsWhileQuiet, 0);
-  EXPECT_EQ(run.m_unrecovered, 0);
-  EXPECT_EQ(run.m_firstFault, "");
-  EXPECT_LE(run.MaxPollsToRecover(), kMaxPollsToRecover);
-  EXPECT_GT(run.clock.SetsTaken(), 50);
+  for (const auto& [fault, atMs] : run.m_faults)
+    ADD_FAILURE() << fault << ", first at " << atMs << " ms (true UTC)";
+  EXPECT_GT(run.clock.SetsTaken(), 10);
   EXPECT_GT(run.clock.SetsRefused(), 0);
 }
 
 const Mode kModes[] = {
-    {"PAL, local", "PALlocal", true, false, false, 20261206u},
-    {"PAL, system", "PALsystem", true, false, true, 20261207u},
-    {"NTSC, local", "NTSClocal", false, false, false, 20261208u},
-    {"NTSC, system", "NTSCsystem", false, false, true, 20261209u},
-    {"NTSC drop, local", "NTSCdroplocal", false, true, false, 20261210u},
-    {"NTSC drop, system", "NTSCdropsystem", false, true, true, 20261211u},
+    {"PALlocal", true, false, false, 20261206u},
+    {"PALsystem", true, false, true, 20261207u},
+    {"NTSClocal", false, false, false, 20261208u},
+    {"NTSCsystem", false, false, true, 20261209u},
+    {"NTSCdroplocal", false, true, false, 20261210u},
+    {"NTSCdropsystem", false, true, true, 20261211u},
 };
 
 INSTANTIATE_TEST_SUITE_P(AllModes, EngineSoak, ::testing::ValuesIn(kModes),
                          [](const ::testing::TestParamInfo<Mode>& info) {
-                           return std::string(info.param.testName);
+                           return std::string(info.param.name);
                          });
 
 }  // namespace
