@@ -7,27 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "link/box_frames.h"
 #include "tests/link/sleep_recorder.h"
 #include "tests/support/fake_serial.h"
+#include "tools/boxsim/boxsim_core.h"
 
 namespace {
 
 using fakes::Bytes;
 
-template <std::size_t N>
-Bytes AsBytes(const std::uint8_t (&frame)[N]) {
-  return Bytes(frame, frame + N);
-}
-
-const Bytes kHello = AsBytes(box_frames::kHelloRequest);
-const Bytes kHelloAnswer = AsBytes(box_frames::kHelloReply);
-const Bytes kQuery = AsBytes(box_frames::kTimeCodeRequest);
-
-Bytes WithChecksum(Bytes frame) {
-  frame.push_back(box_frames::Checksum(frame.data(), frame.size()));
-  return frame;
-}
+const Bytes kHello = boxsim::kHelloRequest;
+const Bytes kHelloAnswer = boxsim::kHelloReply;
+const Bytes kQuery = boxsim::kQueryRequest;
+// 12:34:56:23 as the box sends it.
+const Bytes kTimeCodeReply = {0x74, 0x00, 0x23, 0x56, 0x34, 0x12, 0x33};
 
 class BoxLinkTest : public ::testing::Test {
  protected:
@@ -60,19 +52,21 @@ TEST_F(BoxLinkTest, SendFrameAddsTheChecksumAndIgnoresAnyGiven) {
     EXPECT_EQ(1, link.SendFrame(c.message.data()));
     EXPECT_EQ(c.wire, device.AllWritten());
   }
-  Bytes longest(17, 0x01);
+  Bytes longest(18, 0x01);
   longest[0] = 0x0F;
+  longest[17] = 0xEE;
   device.writes.clear();
   EXPECT_EQ(1, link.SendFrame(longest.data()));
-  EXPECT_EQ(WithChecksum(longest), device.AllWritten());
+  longest[17] = 0x1F;
+  EXPECT_EQ(longest, device.AllWritten());
 }
 
 TEST_F(BoxLinkTest, ReadReplyAcceptsEveryValidLength) {
   const Bytes frames[] = {
-      WithChecksum({0x10, 0x01}),
-      WithChecksum({0x72, 0x01, 0x02, 0x03}),
-      WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23}),
-      WithChecksum({0x18, 1, 2, 3, 4, 5, 6, 7, 8, 9}),
+      {0x10, 0x01, 0x11},
+      {0x72, 0x01, 0x02, 0x03, 0x78},
+      kTimeCodeReply,
+      {0x18, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x45},
   };
   for (const Bytes& frame : frames) {
     std::uint8_t reply[20] = {};
@@ -106,7 +100,7 @@ TEST_F(BoxLinkTest, ReadReplyRefusesShortHeadsAndWrongChecksums) {
       EXPECT_EQ(0xAA, reply[0]);  // untouched
     }
   }
-  Bytes frame = WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23});
+  Bytes frame = kTimeCodeReply;
   frame.back() ^= 0x01;
   std::uint8_t reply[20] = {};
   QueueReply(frame);
@@ -114,7 +108,7 @@ TEST_F(BoxLinkTest, ReadReplyRefusesShortHeadsAndWrongChecksums) {
 }
 
 TEST_F(BoxLinkTest, ReadReplyRefusesACutTailEvenWhenOldBytesWouldFitIt) {
-  const Bytes frame = WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23});
+  const Bytes frame = kTimeCodeReply;
   std::uint8_t reply[20] = {};
   QueueReply(frame);
   ASSERT_EQ(7, link.ReadReply(reply));
@@ -128,7 +122,7 @@ TEST_F(BoxLinkTest, ReadReplyRefusesACutTailEvenWhenOldBytesWouldFitIt) {
 }
 
 TEST_F(BoxLinkTest, QueryTimeCodeSendsTheRequestAndKeepsTheReply) {
-  const Bytes frame = WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23});
+  const Bytes frame = kTimeCodeReply;
   QueueReply(frame);
   device.calls.clear();
   EXPECT_EQ(1, link.QueryTimeCode());
@@ -141,14 +135,14 @@ TEST_F(BoxLinkTest, QueryTimeCodeSendsTheRequestAndKeepsTheReply) {
 }
 
 TEST_F(BoxLinkTest, QueryTimeCodeTakesAnyValidFrameAndKeepsOlderBytes) {
-  QueueReply(WithChecksum({0x74, 0x00, 0x12, 0x34, 0x56, 0x23}));
+  QueueReply(kTimeCodeReply);
   ASSERT_EQ(1, link.QueryTimeCode());
   QueueReply(kHelloAnswer);
   EXPECT_EQ(1, link.QueryTimeCode());
   EXPECT_EQ(3, link.m_replyLength);
-  EXPECT_EQ(0x34, link.m_reply[3]);
-  EXPECT_EQ(0x56, link.m_reply[4]);
-  EXPECT_EQ(0x23, link.m_reply[5]);
+  EXPECT_EQ(0x56, link.m_reply[3]);
+  EXPECT_EQ(0x34, link.m_reply[4]);
+  EXPECT_EQ(0x12, link.m_reply[5]);
 }
 
 TEST_F(BoxLinkTest, QueryTimeCodeReportsSilenceAndWriteFailure) {
@@ -182,7 +176,7 @@ TEST_F(BoxLinkTest, HandshakeStopsAtTheFirstBadAnswer) {
     Bytes answer;
   } cases[] = {{"wrong checksum", {kHelloAnswer[0], kHelloAnswer[1], 0x12}},
                {"length code 2", {0x12, kHelloAnswer[1], kHelloAnswer[2]}},
-               {"other valid frame", WithChecksum({0x10, 0x02})},
+               {"other valid frame", Bytes{0x10, 0x02, 0x12}},
                {"silence", {}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

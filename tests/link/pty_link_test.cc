@@ -2,7 +2,6 @@
 // and exclusive open, and the exchanges as a box on the other end sees them.
 #include <gtest/gtest.h>
 
-
 #include "link/box_link.h"
 #include "tests/support/pty_box.h"
 #include "tests/support/settings_sandbox.h"
@@ -119,10 +118,11 @@ TEST_F(PtyLinkTest, ACutTailIsRefusedEvenWhenTheOldTailWouldFit) {
 
 TEST_F(PtyLinkTest, ATailThatPausesTooLongEndsTheRead) {
   box.StallNextAnswer(3, 200);
+  const int sent = box.AnswersSent();
   EXPECT_EQ(0, link.QueryTimeCode());
   // The late tail lands in the input after the refusal; the next exchange
   // must throw it away rather than take it for a reply.
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  ASSERT_TRUE(fakes::WaitFor([&] { return box.AnswersSent() > sent; }));
   // A pause within the tail's time-out is no gap between bytes.
   box.StallNextAnswer(3, 25);
   EXPECT_EQ(1, link.QueryTimeCode());

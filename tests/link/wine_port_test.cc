@@ -8,19 +8,15 @@
 // the reopen test reuses COM3 without handing it line settings again.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 
 #include "link/box_frames.h"
 #include "link/box_link.h"
+#include "tests/support/steady_ms.h"
 
 namespace {
 
-std::int64_t MonotonicMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+using fakes::MonotonicMs;
 
 bool IsPackedBcd(std::uint8_t byte, std::uint8_t tensLimit) {
   return (byte & 0x0F) <= 9 && ((byte >> 4) & 0x07) <= tensLimit;

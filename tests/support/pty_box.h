@@ -22,15 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/steady_ms.h"
 #include "tools/boxsim/boxsim_core.h"
 
 namespace fakes {
-
-inline std::int64_t MonotonicMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 class PtyBox {
  public:
@@ -86,6 +81,11 @@ class PtyBox {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
+  // Answers whose last byte has gone out.
+  int AnswersSent() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return answersSent_;
+  }
 
  private:
   void Run() {
@@ -138,6 +138,8 @@ class PtyBox {
     Write(answer.data(), head);
     std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
     Write(answer.data() + head, answer.size() - head);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++answersSent_;
   }
 
   // With nobody on the slave side the bytes are lost, as on a real line.
@@ -158,6 +160,7 @@ class PtyBox {
   Bytes received_;
   Bytes lastAnswer_;
   int requests_ = 0;
+  int answersSent_ = 0;
   std::size_t stallAfter_ = kNoStall;
   int stallMs_ = 0;
 };
