@@ -88,11 +88,18 @@ TEST_F(ReaderSettings, PortSixteenIsWrittenAsZeroAndReadsAsComOne) {
 TEST_F(ReaderSettings, ValuesThatAreNoWordLeaveTheDefaultsAndStayUntouched) {
   const char* const values[] = {"", "not a number", "0x123456789",
                                 "12345678901234567890123456789012345678"};
+  CTimeCodeClock reloaded;
   for (const char* value : values) {
     const auto size = static_cast<std::uint32_t>(std::strlen(value));
     settings_sandbox::PutRawValue(value, size);
     CTimeCodeClock clock;
     ExpectDefaults(clock);
+    // A reload forgets what the last load or the owner put there.
+    reloaded.m_comPort = 3;
+    reloaded.m_isPal = reloaded.m_useSystemTime = 1;
+    reloaded.m_settingsWord = reloaded.m_settingsLow = 0x1234;
+    reloaded.LoadSettings();
+    ExpectDefaults(reloaded);
     // Loading must not have replaced what the administrator wrote.
     EXPECT_EQ(settings_sandbox::RawValue(), std::string(value, size));
   }

@@ -139,6 +139,17 @@ TEST(FolderStore, AFailedSaveRemovesItsTemporaryFile) {
   EXPECT_EQ(std::distance(begin(entries), end(entries)), 1);
 }
 
+// A store that cannot be reached takes no save, and says so.
+TEST(FolderStore, ASaveWithoutAStoreFails) {
+  settings_sandbox::Reset();
+  const std::string root = config::SettingsRoot();
+  setenv("CONFIGURATION_DIRECTORY", "/dev/null/quorvel", 1);
+  CTimeCodeClock clock;
+  clock.m_comPort = 2;
+  EXPECT_EQ(clock.SaveSettings(), 0);
+  setenv("CONFIGURATION_DIRECTORY", root.c_str(), 1);
+}
+
 // COMn is the device that dosdevices/comN names, else the n-th serial port.
 TEST(FolderStore, PortNumbersNameDevices) {
   settings_sandbox::Reset();

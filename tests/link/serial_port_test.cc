@@ -181,14 +181,18 @@ TEST_F(SerialPortTest, SetTimeoutsFillsAllFiveFieldsInOrder) {
                 t.WriteTotalTimeoutConstant}));
 }
 
-TEST_F(SerialPortTest, ClearInputClearsErrorsThenPurgesInputOnly) {
+// Clearing the input takes the errors first and purges the input only; a
+// full purge aborts and clears both ways. Each reports the device's result.
+TEST_F(SerialPortTest, PurgesReachTheDeviceAndReportItsResult) {
   OpenCom1();
   device.reportedErrors = 0x8;
   EXPECT_EQ(1, port.ClearInput());
-  EXPECT_EQ((Calls{"ClearErrors", "Purge 8"}), device.calls);
+  EXPECT_EQ(1, port.PurgeAll());
+  EXPECT_EQ((Calls{"ClearErrors", "Purge 8", "Purge 15"}), device.calls);
   EXPECT_EQ(0x8u, port.m_commErrors);
   device.failPurge = true;
   EXPECT_EQ(0, port.ClearInput());
+  EXPECT_EQ(0, port.PurgeAll());
 }
 
 #ifndef _WIN32
