@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/link/sleep_recorder.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial.h"
 #include "tools/boxsim/boxsim_core.h"
 
@@ -34,7 +34,7 @@ class BoxLinkTest : public ::testing::Test {
   }
 
   fakes::FakeSerial device;
-  SleepRecorder clock;
+  fake::FakeClock clock;  // the link's waits pass at once
   CBoxLink link;
 };
 
@@ -154,7 +154,7 @@ TEST_F(BoxLinkTest, HandshakeNeedsThirtyTwoGoodAnswers) {
   EXPECT_EQ(1, link.m_handshakeOk);
   EXPECT_EQ(32u, device.writes.size());
   for (const Bytes& w : device.writes) EXPECT_EQ(kHello, w);
-  EXPECT_EQ(std::vector<std::uint32_t>(32, 30), clock.sleeps);
+  EXPECT_EQ(std::vector<std::uint32_t>(32, 30), clock.Sleeps());
   EXPECT_EQ(32, device.CountCalls("Purge 8"));
 }
 
@@ -171,13 +171,13 @@ TEST_F(BoxLinkTest, HandshakeStopsAtTheFirstBadAnswer) {
     link.m_handshakeOk = 1;
     device.reads.clear();
     device.writes.clear();
-    clock.sleeps.clear();
+    clock.ClearEvents();
     for (int i = 0; i < 4; ++i) QueueReply(kHelloAnswer);
     device.QueueRead(c.answer);
     EXPECT_EQ(0, link.Handshake());
     EXPECT_EQ(0, link.m_handshakeOk);
     EXPECT_EQ(5u, device.writes.size());
-    EXPECT_EQ(4u, clock.sleeps.size());  // no pause after the failing pass
+    EXPECT_EQ(4u, clock.Sleeps().size());  // no pause after the failing pass
   }
 }
 
@@ -186,7 +186,7 @@ TEST_F(BoxLinkTest, HandshakeSkipsPassesWhoseWriteFails) {
   EXPECT_EQ(0, link.Handshake());
   EXPECT_EQ(0, link.m_handshakeOk);
   EXPECT_EQ(0, device.CountCalls("Read"));
-  EXPECT_EQ(32u, clock.sleeps.size());
+  EXPECT_EQ(32u, clock.Sleeps().size());
 }
 
 TEST_F(BoxLinkTest, ExchangesOnAClosedPortFail) {

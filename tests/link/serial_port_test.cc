@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "link/user_notice.h"
-#include "tests/link/sleep_recorder.h"
+#include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial.h"
 
 #ifndef _WIN32
@@ -38,7 +38,7 @@ class SerialPortTest : public ::testing::Test {
   }
 
   fakes::FakeSerial device;
-  SleepRecorder clock;
+  fake::FakeClock clock;  // the link's waits pass at once
   CSerialPort port;
 };
 
@@ -144,7 +144,7 @@ TEST_F(SerialPortTest, ApplyLineSettingsWritesFourFieldsAndKeepsTheRest) {
   EXPECT_EQ(1, device.state.Parity);
   EXPECT_EQ(0, device.state.StopBits);
   for (unsigned char b : device.state.native) ASSERT_EQ(0x5A, b);
-  EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.sleeps);
+  EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.Sleeps());
 }
 
 // A failing fetch returns at once; a failing store still waits its 300 ms.
@@ -153,14 +153,14 @@ TEST_F(SerialPortTest, FailedFetchesGiveUpAtOnceAndFailedStoresWait) {
   device.failGetState = true;
   EXPECT_EQ(0, port.ApplyLineSettings());
   EXPECT_EQ(Calls{"GetState"}, device.calls);
-  EXPECT_TRUE(clock.sleeps.empty());
+  EXPECT_TRUE(clock.Sleeps().empty());
 
   device.failGetState = false;
   device.failSetState = true;
   EXPECT_EQ(0, port.ApplyLineSettings());
-  EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.sleeps);
+  EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.Sleeps());
   EXPECT_EQ(0, port.StoreState());
-  EXPECT_EQ(600u, clock.TotalMs());
+  EXPECT_EQ((std::vector<std::uint32_t>{300, 300}), clock.Sleeps());
 
   device.timeouts = {7, 7, 7, 7, 7};
   device.failGetTimeouts = true;
