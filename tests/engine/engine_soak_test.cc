@@ -33,17 +33,16 @@ enum Disturbance {
   kFreeze,
   kSilence,
   kStutter,
-  kGarbage,
-  kShortReplies,
+  kBadReplies,
   kAcrossMidnight,
   kNoRight,
   kDisturbanceKinds
 };
 
 const char* const kDisturbanceNames[kDisturbanceKinds] = {
-    "PC clock jump",   "PC clock drift", "box jump", "box frozen",
-    "box silent",      "box stutters",   "garbage",  "short replies",
-    "across midnight", "no right to set"};
+    "PC clock jump", "PC clock drift",  "box jump",
+    "box frozen",    "box silent",      "box stutters",
+    "bad replies",   "across midnight", "no right to set"};
 
 // Back in step: the PC clock less than three frames from the box's time. A
 // clock two to three frames off passes the check on most polls and so is
@@ -169,9 +168,14 @@ class SoakRun {
     m_boxOffsetMs += ms;
   }
 
-  void ScriptMixed(int count, Reply odd1, Reply odd2) {
-    const Reply kinds[] = {odd1, odd2, Reply::kLive};
-    for (int i = 0; i < count; ++i) box.Script(kinds[Random(3)]);
+  // Odd replies with live ones among them.
+  template <std::size_t N>
+  void ScriptMixed(int count, const Reply (&odd)[N]) {
+    for (int i = 0; i < count; ++i) {
+      const std::uint32_t pick = Random(N + 1);
+      box.Script(pick < N ? odd[pick] : Reply::kLive);
+    }
+    PollScript();
   }
 
   void Disturb(Disturbance kind) {
@@ -210,21 +214,14 @@ class SoakRun {
         m_quiet = false;
         return;
       case kStutter:
-        ScriptMixed(5 + static_cast<int>(Random(60)), Reply::kRepeat,
-                    Reply::kStepBack);
-        PollScript();
+        ScriptMixed(5 + static_cast<int>(Random(60)),
+                    {Reply::kRepeat, Reply::kStepBack});
         return;
-      case kGarbage:
+      case kBadReplies:
         clock.JumpPcClock(RandomSign() * (1 + Random(30)) * kMsPerSecond);
-        ScriptMixed(30 + static_cast<int>(Random(300)), Reply::kGarbage,
-                    Reply::kSilent);
-        PollScript();
-        return;
-      case kShortReplies:
-        clock.JumpPcClock(RandomSign() * (1 + Random(30)) * kMsPerSecond);
-        ScriptMixed(30 + static_cast<int>(Random(300)), Reply::kShort3,
-                    Reply::kShort5);
-        PollScript();
+        ScriptMixed(
+            30 + static_cast<int>(Random(300)),
+            {Reply::kGarbage, Reply::kSilent, Reply::kShort3, Reply::kShort5});
         return;
       case kAcrossMidnight:
         PutMidnightBetweenBoxAndPc();
