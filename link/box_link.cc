@@ -57,6 +57,9 @@ int CBoxLink::ReadReply(std::uint8_t* reply) {
 int CBoxLink::QueryTimeCode() {
   ClearInput();
   if (SendFrame(box_frames::kTimeCodeRequest)) {
+    // The head and the tail are two reads, but the line may deliver the
+    // whole reply to the first: one wake-up per poll instead of two.
+    ExpectMessage(box_frames::kTimeCodeReplyLength);
     m_replyLength = ReadReply(m_reply);
     if (m_replyLength != 0) {
       CopyText(m_statusText, kBoxRespondingText);

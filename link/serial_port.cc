@@ -150,6 +150,10 @@ int CSerialPort::Write(const void* data, std::uint32_t count) {
 
 std::uint32_t CSerialPort::BytesRead() const { return m_bytesRead; }
 
+void CSerialPort::ExpectMessage(std::uint32_t count) {
+  if (HasDevice(*this)) platform::Serial().ExpectMessage(m_handle, count);
+}
+
 int CSerialPort::NoteFailure(int result) {
   if (result == 0 && !m_deviceLost) {
     m_deviceLost = 1;

@@ -37,6 +37,9 @@ class CSerialPort {
   int Write(const void* data, std::uint32_t count, void* overlapped);
   int Write(const void* data, std::uint32_t count);
   std::uint32_t BytesRead() const;
+  // The next read starts a message of `count` bytes, which a later read may
+  // finish: the device may then take it in one go.
+  void ExpectMessage(std::uint32_t count);
 
   int PurgeAll();
   int ClearInput();

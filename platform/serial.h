@@ -71,6 +71,11 @@ class SerialBackend {
   virtual int Purge(SerialHandle handle, std::uint32_t flags) = 0;
   virtual int ClearErrors(SerialHandle handle, std::uint32_t* errors,
                           COMSTAT* status) = 0;
+  // A hint and no more: the next read starts a message of `count` bytes in
+  // all. A backend that pays for every wake-up may wait for the whole message
+  // at once, within that read's own time-outs.
+  virtual void ExpectMessage(SerialHandle /*handle*/, std::uint32_t /*count*/) {
+  }
 };
 
 // The operating system's serial devices.

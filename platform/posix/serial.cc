@@ -78,6 +78,8 @@ struct OpenDevice {
   // How long one character takes on the line at its current settings.
   std::int64_t characterMicroseconds = 0;
   ReceiveBuffer received;
+  // Set by ExpectMessage for the next read only.
+  std::uint32_t expected = 0;
 };
 
 struct SpeedCode {
@@ -411,6 +413,12 @@ class PosixSerial : public SerialBackend {
     return 1;
   }
 
+  void ExpectMessage(SerialHandle handle, std::uint32_t count) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto device = devices_.find(static_cast<int>(handle));
+    if (device != devices_.end()) device->second.expected = count;
+  }
+
   int ClearErrors(SerialHandle handle, std::uint32_t* errors,
                   COMSTAT* status) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -500,6 +508,10 @@ class PosixSerial : public SerialBackend {
         t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
     std::uint32_t got = device.received.Take(buffer, count);
     std::int64_t lastByte = got > 0 ? start : -1;
+    // The first wait for the line covers the whole message when one is
+    // expected; what this read does not take stays for the next.
+    std::uint32_t awaited = device.expected > count ? device.expected : count;
+    device.expected = 0;
     while (got < count) {
       const std::int64_t now = NowMs();
       int wait = returnAtOnce ? 0 : RemainingMs(totalDeadline, now);
@@ -523,7 +535,8 @@ class PosixSerial : public SerialBackend {
         errno = EIO;
         return 0;  // the other end hung up, or the device failed
       }
-      AwaitCharacters(device, count - got, wait);
+      AwaitCharacters(device, awaited - got, wait);
+      awaited = count;
       ReceiveBuffer& r = device.received;
       const ssize_t n = ::read(fd, r.bytes, sizeof r.bytes);
       if (n > 0) {
