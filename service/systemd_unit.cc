@@ -5,7 +5,7 @@
 namespace {
 
 bool NeedsQuotes(const std::string& path) {
-  return path.find_first_of(" \t\"'\\;") != std::string::npos;
+  return path.find_first_of(" \t\n\r\"'\\;") != std::string::npos;
 }
 
 }  // namespace
@@ -19,6 +19,9 @@ std::string QuoteUnitPath(const std::string& path) {
     } else if (quoted && (c == '"' || c == '\\')) {
       word += '\\';
       word += c;
+    } else if (c == '\n' || c == '\r') {
+      // A raw one would end the unit's line in the middle of the path.
+      word += c == '\n' ? "\\n" : "\\r";
     } else {
       word += c;
     }

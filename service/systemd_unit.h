@@ -12,6 +12,7 @@
 std::string RenderUnit(const std::string& programPath);
 
 // A program path as one word of an ExecStart= line: quoted when it holds
-// blanks, quotes, backslashes or semicolons, and with '%' doubled so that
-// systemd does not take it for a specifier.
+// blanks, line breaks, quotes, backslashes or semicolons, line breaks as the
+// escapes \n and \r, and with '%' doubled so that systemd does not take it
+// for a specifier.
 std::string QuoteUnitPath(const std::string& path);
