@@ -20,8 +20,10 @@
 #include <memory>
 #include <vector>
 
+#include "clock/time_code.h"
 #include "clock/time_code_clock.h"
 #include "fuzz/fuzz_check.h"
+#include "link/box_frames.h"
 #include "platform/serial.h"
 #include "tests/support/fake_clock.h"
 
@@ -114,32 +116,26 @@ class FuzzLine : public platform::SerialBackend {
   }
 };
 
-std::uint8_t Sum(const std::uint8_t* bytes, std::size_t count) {
-  std::uint8_t sum = 0;
-  for (std::size_t i = 0; i < count; ++i) sum = (sum + bytes[i]) & 0xFF;
-  return sum;
-}
-
-// A whole frame: a known header, as many bytes as it announces, the sum.
+// A whole frame as the box sends it: a header the box may send, as many
+// bytes as it announces, the sum.
 bool IsWholeFrame(const std::uint8_t* bytes, std::size_t length) {
-  const int kind = bytes[0] >> 4;
-  const std::size_t announced = (bytes[0] & 0x0F) + 3u;
-  return (kind == 1 || kind == 7) && announced == length &&
-         Sum(bytes, length - 1) == bytes[length - 1];
+  return box_frames::IsAcceptedReplyHeader(bytes[0]) &&
+         box_frames::FrameLength(bytes[0]) == length &&
+         box_frames::HasValidChecksum(bytes, length);
 }
 
 // A reply the engine may take a time code from: a whole frame of seven or
 // eleven bytes.
 bool CarriesTimeCode(const Bytes& reply) {
-  const std::size_t announced = reply.empty() ? 0 : (reply[0] & 0x0F) + 3u;
-  return announced >= 7 && reply.size() >= announced &&
-         IsWholeFrame(reply.data(), announced);
+  if (reply.empty()) return false;
+  const std::size_t announced = box_frames::FrameLength(reply[0]);
+  return announced >= box_frames::kTimeCodeReplyLength &&
+         reply.size() >= announced && IsWholeFrame(reply.data(), announced);
 }
 
-std::uint32_t MaskedCode(const Bytes& reply) {
-  return (std::uint32_t{reply[5]} << 24 | std::uint32_t{reply[4]} << 16 |
-          std::uint32_t{reply[3]} << 8 | reply[2]) &
-         0x3F7F7F3F;
+PackedTimeCode MaskedCode(const Bytes& reply) {
+  const std::uint8_t* code = reply.data() + box_frames::kTimeCodeFirstByte;
+  return PackTimeCode(code[0], code[1], code[2], code[3]) & kTimeCodeMask;
 }
 
 int Bcd(std::uint8_t byte) { return (byte >> 4) * 10 + (byte & 0x0F); }
