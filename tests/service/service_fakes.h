@@ -39,13 +39,12 @@ class StatusSink : public platform::ServiceStatusSink {
     return kHandle;
   }
 
-  int SetStatus(platform::ServiceStatusHandle handle,
+  int SetStatus(platform::ServiceStatusHandle,
                 const platform::SERVICE_STATUS& status) override {
     int accepted = 1;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_reports.push_back(status);
-      m_handles.push_back(handle);
       if (static_cast<int>(m_reports.size()) == m_failReport) accepted = 0;
     }
     if (m_onReport) m_onReport(status);
@@ -70,7 +69,6 @@ class StatusSink : public platform::ServiceStatusSink {
 
   static constexpr platform::ServiceStatusHandle kHandle = 0x5E;
   std::string m_registeredName;
-  std::vector<platform::ServiceStatusHandle> m_handles;
 
  private:
   std::mutex m_mutex;
