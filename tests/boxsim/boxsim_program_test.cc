@@ -1,13 +1,13 @@
-// The built simulator, driven as its users drive it: through the pseudo-
-// terminal it prints, its standard input, its link, its log and signals.
-#include <errno.h>
+// The built simulator, driven once as its users drive it: through its link,
+// its standard input, its script file, its log and its exit status. Every
+// program test elsewhere plays against it too, so this one run covers what
+// only the program itself does.
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -16,34 +16,40 @@
 
 #include <chrono>
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "link/box_frames.h"
 #include "tests/support/boxsim_process.h"
+#include "tools/boxsim/request_frames.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using boxsim::Bytes;
 using Clock = std::chrono::steady_clock;
 
-std::int64_t MillisecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() -
-                                                               start)
-             .count() /
-         1000;
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
-int OpenRaw(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-  if (fd < 0) return fd;
-  termios settings;
-  tcgetattr(fd, &settings);
-  cfmakeraw(&settings);
-  tcsetattr(fd, TCSANOW, &settings);
-  return fd;
+// Waits up to 5 s for `line` in the log: the simulator takes commands
+// between requests, so a request sent before the line shows may beat it.
+::testing::AssertionResult LogShows(const std::string& path,
+                                    const std::string& line) {
+  const auto giveUp = Clock::now() + std::chrono::seconds(5);
+  while (ReadFile(path).find(line) == std::string::npos) {
+    if (Clock::now() > giveUp)
+      return ::testing::AssertionFailure() << "no '" << line << "' in\n"
+                                           << ReadFile(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return ::testing::AssertionSuccess();
 }
 
 struct Reply {
@@ -67,25 +73,20 @@ Reply Exchange(int fd, const Bytes& request, std::size_t expected,
     if (count <= 0) break;
     reply.bytes.insert(reply.bytes.end(), buffer, buffer + count);
   }
-  reply.elapsedMs = MillisecondsSince(start);
+  reply.elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        Clock::now() - start)
+                        .count();
   return reply;
 }
 
-template <std::size_t N>
-Bytes AsBytes(const std::uint8_t (&frame)[N]) {
-  return Bytes(frame, frame + N);
-}
-
-const Bytes kHello = AsBytes(box_frames::kHelloRequest);
-const Bytes kQuery = AsBytes(box_frames::kTimeCodeRequest);
-const Bytes kHelloReply = AsBytes(box_frames::kHelloReply);
-
 int Bcd(std::uint8_t byte) { return (byte >> 4) * 10 + (byte & 0x0F); }
 
-// Seconds of the day that a time code reply stands for.
-int ReplySecondOfDay(const Bytes& reply) {
-  return (Bcd(reply[5] & 0x3F) * 60 + Bcd(reply[4] & 0x7F)) * 60 +
-         Bcd(reply[3] & 0x7F);
+// How far apart on a 24-hour dial the reply's time and `secondOfDay` are.
+int SecondsOffTheDial(const Bytes& reply, int secondOfDay) {
+  const int shown = (Bcd(reply[5] & 0x3F) * 60 + Bcd(reply[4] & 0x7F)) * 60 +
+                    Bcd(reply[3] & 0x7F);
+  const int difference = ((shown - secondOfDay) % 86400 + 86400) % 86400;
+  return std::min(difference, 86400 - difference);
 }
 
 int UtcSecondOfDay() {
@@ -95,57 +96,28 @@ int UtcSecondOfDay() {
   return (fields.tm_hour * 60 + fields.tm_min) * 60 + fields.tm_sec;
 }
 
-int SecondsApartOnTheDial(int a, int b) {
-  const int difference = ((a - b) % 86400 + 86400) % 86400;
-  return std::min(difference, 86400 - difference);
-}
+TEST(BoxsimProgram, PlaysTheBoxOnItsLinkUntilAHangUp) {
+  char pattern[] = "/tmp/boxsim-test-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string folder = pattern, log = folder + "/boxsim.log";
+  struct RemoveFolder {
+    std::string path;
+    ~RemoveFolder() { std::filesystem::remove_all(path); }
+  } removeFolder{folder};
 
-void ExpectValidTimeCodeReply(const Bytes& reply) {
-  ASSERT_EQ(reply.size(), 7u);
-  EXPECT_EQ(reply[0], box_frames::kTimeCodeReplyHeader);
-  EXPECT_TRUE(box_frames::HasValidChecksum(reply.data(), reply.size()));
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-class BoxsimProgram : public testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/boxsim-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    folder_ = pattern;
-    logPath_ = folder_ + "/boxsim.log";
-  }
-  void TearDown() override {
-    const std::string command = "rm -rf '" + folder_ + "'";
-    EXPECT_EQ(system(command.c_str()), 0);
-  }
-
-  // Starts the simulator logging into the test's folder; returns its line.
-  std::string StartBox(std::vector<std::string> args) {
-    args.push_back("--log");
-    args.push_back(logPath_);
-    EXPECT_TRUE(box_.Start(args));
-    const std::string device = box_.ReadyDevice();
-    EXPECT_FALSE(device.empty()) << "no ready line";
-    return device;
-  }
-
-  std::string Log() { return ReadFile(logPath_); }
-
-  BoxsimProcess box_{BOXSIM_PATH};
-  std::string folder_;
-  std::string logPath_;
-};
-
-TEST_F(BoxsimProgram, AnswersHelloAndQueryWithPacedReplies) {
-  const std::string device = StartBox({"--utc"});
+  // A link left by an earlier run that did not end cleanly is replaced.
+  const std::string link = folder + "/com1";
+  ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+  std::ofstream(folder + "/faults.txt") << "# for a test\n\n0 reply 12 34\n";
+  BoxsimProcess box(BOXSIM_PATH);
+  ASSERT_TRUE(
+      box.Start({"--utc", "--offset", "-3600000", "--mode=ntsc-df", "--link",
+                 link, "--script", folder + "/faults.txt", "--log", log}));
+  const std::string device = box.ReadyDevice();
   ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
+  char target[PATH_MAX] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(device, target);
   // Open to the serial ports' group, as a service in that group needs it.
   struct stat info;
   ASSERT_EQ(stat(device.c_str(), &info), 0);
@@ -153,169 +125,69 @@ TEST_F(BoxsimProgram, AnswersHelloAndQueryWithPacedReplies) {
     EXPECT_EQ(info.st_gid, dialout->gr_gid);
     EXPECT_EQ(info.st_mode & 0777, 0660u);
   }
-  const int fd = OpenRaw(device);
-  ASSERT_GE(fd, 0);
 
-  EXPECT_EQ(Exchange(fd, kHello, 3).bytes, kHelloReply);
-  const Reply reply = Exchange(fd, kQuery, 7);
-  ExpectValidTimeCodeReply(reply.bytes);
+  const int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  termios settings;
+  tcgetattr(fd, &settings);
+  cfmakeraw(&settings);
+  tcsetattr(fd, TCSANOW, &settings);
+
+  ASSERT_TRUE(LogShows(log, "cmd reply 12 34 (next answer) [schedule]"));
+  EXPECT_EQ(Exchange(fd, boxsim::kHelloRequest, 2).bytes, (Bytes{0x12, 0x34}));
+  EXPECT_EQ(Exchange(fd, boxsim::kHelloRequest, 3).bytes, boxsim::kHelloReply);
+  const Reply reply = Exchange(fd, boxsim::kQueryRequest, 7);
+  ASSERT_EQ(reply.bytes.size(), 7u);
+  EXPECT_EQ(reply.bytes[0], box_frames::kTimeCodeReplyHeader);
+  EXPECT_TRUE(boxsim::HasValidChecksum(reply.bytes));
+  EXPECT_EQ(reply.bytes[2] & 0x40, 0x40) << "no drop-frame flag";
+  EXPECT_LT(Bcd(reply.bytes[2] & 0x3F), 30);
+  EXPECT_LE(SecondsOffTheDial(reply.bytes, UtcSecondOfDay() - 3600), 2);
   // Seven bytes at 38400 baud 8O1 take 2 ms on the wire.
   EXPECT_GE(reply.elapsedMs, 2);
   EXPECT_LT(reply.elapsedMs, 1000);
-  EXPECT_LE(
-      SecondsApartOnTheDial(ReplySecondOfDay(reply.bytes), UtcSecondOfDay()),
-      2);
-  EXPECT_LT(Bcd(reply.bytes[2]), 25);
-  close(fd);
 
-  EXPECT_EQ(box_.Stop(SIGTERM), 0);
-  const std::string log = Log();
-  EXPECT_NE(log.find(" rx 20 01 21 tx 10 01 11 (hello)"), std::string::npos)
-      << log;
-  EXPECT_NE(log.find(" rx 61 0C 03 70 tx 74 "), std::string::npos) << log;
-}
+  ASSERT_TRUE(box.Send("silence on"));
+  ASSERT_TRUE(box.Send("no such thing"));
+  ASSERT_TRUE(LogShows(log, "cmd silence on [stdin]"));
+  EXPECT_TRUE(Exchange(fd, boxsim::kQueryRequest, 7, 150).bytes.empty());
+  ASSERT_TRUE(LogShows(
+      log, "cmd error: \"no such thing\": unknown command: no [stdin]"));
+  EXPECT_TRUE(LogShows(log, " rx 20 01 21 tx 10 01 11 (hello)"));
+  EXPECT_TRUE(LogShows(log, " rx 61 0C 03 70 tx - (silence)"));
 
-TEST_F(BoxsimProgram, OffsetAndDropFrameModeFromTheCommandLine) {
-  const int fd =
-      OpenRaw(StartBox({"--utc", "--offset", "-3600000", "--mode=ntsc-df"}));
-  ASSERT_GE(fd, 0);
-  const Reply reply = Exchange(fd, kQuery, 7);
-  ExpectValidTimeCodeReply(reply.bytes);
-  EXPECT_EQ(reply.bytes[2] & 0x40, 0x40);
-  EXPECT_LT(Bcd(reply.bytes[2] & 0x3F), 30);
-  EXPECT_LE(SecondsApartOnTheDial(ReplySecondOfDay(reply.bytes) + 3600,
-                                  UtcSecondOfDay()),
-            2);
-  close(fd);
-}
-
-TEST_F(BoxsimProgram, LinkLivesAsLongAsTheSimulator) {
-  const std::string link = folder_ + "/dosdevices/deeper/com1";
-  ASSERT_EQ(mkdir((folder_ + "/dosdevices").c_str(), 0755), 0);
-  ASSERT_EQ(mkdir((folder_ + "/dosdevices/deeper").c_str(), 0755), 0);
-  ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);  // a stale link
-
-  const std::string device = StartBox({"--link", link});
-  char target[PATH_MAX] = {};
-  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-  EXPECT_EQ(device, target);
-
-  // Programs open and close the port again and again.
-  for (int round = 0; round < 5; ++round) {
-    const int fd = OpenRaw(link);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(Exchange(fd, kHello, 3).bytes, kHelloReply) << round;
-    close(fd);
-  }
-
-  EXPECT_EQ(box_.Stop(SIGINT), 0);
-  struct stat info;
-  EXPECT_NE(lstat(link.c_str(), &info), 0) << "link left behind";
-}
-
-TEST_F(BoxsimProgram, CreatesMissingFoldersForTheLink) {
-  const std::string link = folder_ + "/a/b/com2";
-  StartBox({"--link", link});
-  struct stat info;
-  ASSERT_EQ(lstat(link.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISLNK(info.st_mode));
-  EXPECT_EQ(box_.Stop(SIGTERM), 0);
-}
-
-TEST_F(BoxsimProgram, CommandsOnStandardInputTakeEffectAndAreLogged) {
-  const int fd = OpenRaw(StartBox({}));
-  ASSERT_GE(fd, 0);
-  ASSERT_TRUE(box_.Send("silence on"));
-  usleep(100000);
-  EXPECT_TRUE(Exchange(fd, kQuery, 7, 150).bytes.empty());
-  box_.Send("silence off");
-  box_.Send("reply 12 34");
-  usleep(100000);
-  EXPECT_EQ(Exchange(fd, kHello, 2).bytes, (Bytes{0x12, 0x34}));
-  box_.Send("short 2");
-  box_.Send("no such thing");
-  usleep(100000);
-  EXPECT_EQ(Exchange(fd, kQuery, 7, 150).bytes.size(), 2u);
-  ExpectValidTimeCodeReply(Exchange(fd, kQuery, 7).bytes);
-
-  // A hang-up closes the line under the PC's end and ends the simulator.
-  box_.Send("hangup");
-  EXPECT_EQ(box_.WaitExit(5000), 0);
+  // A hang-up closes the line under the PC's end, ends the simulator and
+  // takes its link away.
+  box.Send("hangup");
+  EXPECT_EQ(box.WaitExit(5000), 0);
   pollfd ready = {fd, POLLIN, 0};
   ASSERT_EQ(poll(&ready, 1, 1000), 1);
   EXPECT_NE(ready.revents & (POLLHUP | POLLERR), 0);
   close(fd);
-  const std::string log = Log();
-  for (const char* expected :
-       {"cmd silence on [stdin]", "rx 61 0C 03 70 tx - (silence)",
-        "rx 20 01 21 tx 12 34 (reply)", "short 2 of 7",
-        "cmd error: \"no such thing\": unknown command: no [stdin]"})
-    EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
-}
+  EXPECT_NE(lstat(link.c_str(), &info), 0) << "link left behind";
 
-TEST_F(BoxsimProgram, ScriptFileFeedsTheSchedule) {
-  const std::string script = folder_ + "/faults.txt";
-  std::ofstream(script) << "# faults for a test\n0 checksum bad\n\n";
-  const int fd = OpenRaw(StartBox({"--script", script}));
-  ASSERT_GE(fd, 0);
-  usleep(100000);
-  Bytes badHello = kHelloReply;
-  ++badHello.back();
-  EXPECT_EQ(Exchange(fd, kHello, 3).bytes, badHello);
-  close(fd);
-}
-
-TEST_F(BoxsimProgram, ServesAGivenDeviceAndLogsOnlyCommandsWhenQuiet) {
-  // The test's own pseudo-terminal stands in for a serial device; its master
-  // is the PC's end.
-  const int pc = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(pc, 0);
-  ASSERT_EQ(grantpt(pc), 0);
-  ASSERT_EQ(unlockpt(pc), 0);
-  const std::string device = ptsname(pc);
-  EXPECT_EQ(StartBox({"--device", device, "--quiet"}), device);
-  EXPECT_EQ(Exchange(pc, kHello, 3).bytes, kHelloReply);
-  box_.Send("hangup");
-  EXPECT_EQ(box_.WaitExit(5000), 0);
-  close(pc);
-
-  const std::string log = Log();
-  EXPECT_NE(log.find("cmd hangup [stdin]"), std::string::npos) << log;
-  EXPECT_EQ(log.find(" rx "), std::string::npos) << log;
-}
-
-// Runs that end on their own, with their exit status after the end of
-// standard input; -1 is a run that goes on.
-TEST_F(BoxsimProgram, EndsWithTheStatusOfEachRun) {
-  const std::string file = folder_ + "/notes", script = folder_ + "/bad.txt";
+  // Each run's status once its standard input ends (-1: it goes on until a
+  // signal); a file in the link's place is never touched.
+  const std::string file = folder + "/notes", script = folder + "/bad.txt";
   std::ofstream(file) << "keep me";
   std::ofstream(script) << "1 bogus\n";
   const struct {
     std::vector<std::string> args;
     int status;
-  } cases[] = {
-      {{"--help"}, 0},
-      {{"--stdin-quit"}, 0},
-      {{"--quiet"}, -1},  // end of input alone does not end it
-      {{"--link", file}, 1},
-      {{"--script", script}, 2},
-      {{"--mode", "secam"}, 2},
-      {{"--offset", "soon"}, 2},
-      {{"--schedule", "5:explode"}, 2},
-      {{"--frobnicate", "1"}, 2},
-      {{"--link"}, 2},
+  } runs[] = {
+      {{"--help"}, 0},          {{"--stdin-quit"}, 0},
+      {{"--link", file}, 1},    {{"--script", script}, 2},
+      {{"--mode", "secam"}, 2}, {{"--schedule", "5:explode"}, 2},
+      {{"--link"}, 2},          {{"--quiet"}, -1},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args[0]);
-    BoxsimProcess run(BOXSIM_PATH);
-    ASSERT_TRUE(run.Start(c.args));
-    if (c.status <= 0) {
-      EXPECT_NE(run.FirstLine().find("boxsim"), std::string::npos);
-    }
-    run.CloseStdin();
-    EXPECT_EQ(run.WaitExit(c.status < 0 ? 300 : 5000), c.status);
-    if (c.status < 0) {
-      EXPECT_EQ(run.Stop(SIGINT), 0);
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.args[0]);
+    BoxsimProcess process(BOXSIM_PATH);
+    ASSERT_TRUE(process.Start(run.args));
+    process.CloseStdin();
+    EXPECT_EQ(process.WaitExit(run.status < 0 ? 300 : 5000), run.status);
+    if (run.status < 0) {
+      EXPECT_EQ(process.Stop(SIGINT), 0);
     }
   }
   EXPECT_EQ(ReadFile(file), "keep me");
