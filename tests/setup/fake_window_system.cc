@@ -157,8 +157,6 @@ bool FakeWindowSystem::SysCommand(std::uint32_t code) {
   return Send(setup::kMsgSysCommand, code, 0, nullptr);
 }
 
-bool FakeWindowSystem::Paint() { return Send(setup::kMsgPaint, 0, 0, nullptr); }
-
 std::intptr_t FakeWindowSystem::QueryDragIcon() {
   std::intptr_t result = 0;
   Send(setup::kMsgQueryDragIcon, 0, 0, &result);
@@ -227,31 +225,6 @@ setup::IconHandle FakeWindowSystem::LoadIconResource(int id) {
 void FakeWindowSystem::SetWindowIcon(setup::DialogHandle window, bool big,
                                      setup::IconHandle icon) {
   (big ? Of(window).bigIcon : Of(window).smallIcon) = icon;
-}
-
-bool FakeWindowSystem::IsMinimized(setup::DialogHandle) { return m_minimized; }
-
-setup::PaintHandle FakeWindowSystem::BeginIconPaint(setup::DialogHandle) {
-  m_paintCalls.push_back({"begin"});
-  return &m_paintCalls;
-}
-
-void FakeWindowSystem::EraseIconBackground(setup::DialogHandle,
-                                           setup::PaintHandle paint) {
-  m_paintCalls.push_back({paint == &m_paintCalls ? "erase" : "erase?"});
-}
-
-setup::ClientSize FakeWindowSystem::GetClientSize(setup::DialogHandle) {
-  return m_clientSize;
-}
-
-void FakeWindowSystem::DrawIconAt(setup::PaintHandle, int x, int y,
-                                  setup::IconHandle icon) {
-  m_paintCalls.push_back({"draw", x, y, icon});
-}
-
-void FakeWindowSystem::EndIconPaint(setup::DialogHandle, setup::PaintHandle) {
-  m_paintCalls.push_back({"end"});
 }
 
 void FakeWindowSystem::Beep(std::uint32_t type) { m_beeps.push_back(type); }
