@@ -1,0 +1,129 @@
+# The walk through Moravel's dialogs that the GTK and the Wine test share,
+# through the control map the program writes and real pointer and key
+# events. Source it after harness.sh; the script then defines
+#   poke              asks the program for a fresh map (may do nothing)
+#   map_rounds        how many "end 102" lines make a map complete
+#   saved_word        the settings word as stored now
+#   menu_about        opens the About box from the main window's menu
+#   running           true while the program runs
+#   shot DIALOG FILE  a picture of that dialog into $out
+#   about_shot        the file name of the About box's picture
+
+# start_xvfb FIRST LAST: a display of our own, numbered from FIRST to LAST.
+start_xvfb() {
+  local n display=
+  for n in $(seq "$1" "$2"); do
+    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=$n; break; fi
+  done
+  [ -n "$display" ] || fail "no free display"
+  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  track $!
+  for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
+  export DISPLAY=":$display"
+}
+
+# A fresh map: emptied, then waited for until the main dialog's block was
+# written $map_rounds times (10 s).
+refresh() {
+  : >"$work/map"
+  poke
+  local deadline=$(($(now_ms) + 10000))
+  until [ "$(grep -c '^end 102' "$work/map")" -ge "$map_rounds" ]; do
+    [ "$(now_ms)" -lt "$deadline" ] || fail "the program wrote no control map"
+    sleep 0.05
+  done
+}
+
+# The latest state block of dialog $1, a field of a control, its text.
+state() {
+  awk -v d="$1" '{sub(/\r$/, "")} $1=="dialog" && $2==d {buf=""; on=1; next}
+    $1=="end" && $2==d {last=buf; on=0; next}
+    on {buf=buf $0 "\n"} END {printf "%s", last}' "$work/map" 2>/dev/null
+}
+field() { state "$1" | awk -v id="$2" -v f="$3" '$1==id {print $f}'; }
+text() { state "$1" | awk -v id="$2" '$1==id {$1=$2=$3=$4=$5=$6=$7=""; sub(/^ +/, ""); print}'; }
+
+# await COMMAND... : refreshes until COMMAND succeeds (20 s); false if never.
+await() {
+  local deadline=$(($(now_ms) + 20000))
+  until refresh && "$@"; do [ "$(now_ms)" -lt "$deadline" ] || return 1; done
+}
+is_open() { [ -n "$(state "$1")" ]; }
+is_closed() { [ -z "$(state "$1")" ] && [ -n "$(state 102)" ]; }
+shows() { [ "$(text 102 "$1")" = "$2" ]; }
+wait_dialog() { await is_open "$1" || fail "dialog $1 did not appear"; }
+
+click() {
+  local x y w h
+  read -r x y w h < <(state "$1" | awk -v id="$2" '$1==id {print $2, $3, $4, $5}')
+  [ -n "$x" ] || fail "no control $2 in dialog $1"
+  xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+}
+
+# The main dialog as saved settings 0x6100BEEF (COM1, PAL, system time) and
+# no test running show it.
+expect_idle_main_dialog() {
+  # Its first map comes unasked, once the window is up (30 s): a request
+  # before the program listens for it would end the program.
+  for _ in $(seq 300); do is_open 102 && break; sleep 0.1; done
+  is_open 102 || fail "the main dialog did not appear"
+  [ "$(field 102 1007 6)" = 1 ] || fail "COM1 not checked"
+  [ "$(field 102 1012 6)" = 1 ] || fail "PAL not checked"
+  [ "$(field 102 1005 6)" = 1 ] || fail "system time not checked"
+  [ "$(text 102 1002)" = "Serial Port Closed" ] || fail "status: $(text 102 1002)"
+  [ "$(text 102 1000)" = "NOT TESTING" ] || fail "time code box: $(text 102 1000)"
+}
+
+queries() { grep -c "rx 61 0C 03 70" "$work/box.log"; }
+running_code() { [[ "$(text 102 1000)" =~ ^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]:[0-2][0-9]$ ]]; }
+another_code() { running_code && [ "$(text 102 1000)" != "$code" ]; }
+
+# TEST/RUN shows a running time code that moves on.
+walk_test_run() {
+  click 102 1001
+  await running_code || fail "no time code: '$(text 102 1000)'"
+  code=$(text 102 1000)
+  await another_code || fail "time code stands still at $code"
+}
+
+# NTSC and local time, saved; the other bits of the word are carried over.
+walk_save() {
+  local saved
+  click 102 1011
+  click 102 1004
+  click 102 1006
+  for _ in $(seq 100); do
+    saved=$(saved_word)
+    [ "$saved" = 0x0100BEEF ] && return
+    sleep 0.1
+  done
+  fail "saved word $saved"
+}
+
+# HELP and the window menu's About entry open the About box, which OK and
+# Escape close while the test runs on behind it.
+walk_about() {
+  click 102 1003
+  wait_dialog 100
+  [ "$(text 100 1016)" = "HELP: Brings up this dialog box." ] || fail "About text: $(text 100 1016)"
+  shot 100 "$about_shot"
+  click 100 1
+  await is_closed 100 || fail "OK did not close the About box"
+  menu_about
+  wait_dialog 100
+  [ "$(text 100 1016)" = "HELP: Brings up this dialog box." ] || fail "no About box from the window menu"
+  xdotool key Escape
+  await is_closed 100 || fail "Escape did not close the About box"
+  [ "$(field 102 1001 6)" = 1 ] || fail "the test stopped behind the About box"
+}
+
+# EXIT ends the program and its queries.
+walk_exit() {
+  local before
+  before=$(queries)
+  click 102 1
+  for _ in $(seq 100); do running || break; sleep 0.1; done
+  running && fail "EXIT did not end the program"
+  sleep 0.5
+  [ $(($(queries) - before)) -le 2 ] || fail "queries went on after EXIT"
+}
