@@ -57,6 +57,7 @@ struct DialogWindow {
   std::map<int, GtkWidget*> controls;
   std::map<int, std::uint32_t> styles;
   std::map<std::uintptr_t, guint> timers;
+  guint mapWrite = 0;  // the pending first control map, if any
   GMainLoop* loop = nullptr;
   bool ended = false;
   std::intptr_t result = 0;
@@ -258,12 +259,16 @@ void WatchForStateRequests() {
 }
 
 gboolean WriteControlMapWhenIdle(gpointer data) {
-  WriteControlMap(static_cast<DialogWindow*>(data));
+  auto* dialog = static_cast<DialogWindow*>(data);
+  dialog->mapWrite = 0;
+  WriteControlMap(dialog);
   return G_SOURCE_REMOVE;
 }
 
 gboolean OnMapped(GtkWidget*, GdkEvent*, gpointer data) {
-  g_timeout_add(200, WriteControlMapWhenIdle, data);
+  auto* dialog = static_cast<DialogWindow*>(data);
+  if (dialog->mapWrite == 0)
+    dialog->mapWrite = g_timeout_add(200, WriteControlMapWhenIdle, dialog);
   return FALSE;
 }
 
@@ -485,6 +490,8 @@ std::intptr_t GtkWindowSystem::RunModal(const DialogTemplate& source,
   g_openDialogs.pop_back();
   for (const auto& timer : dialog.timers) g_source_remove(timer.second);
   dialog.timers.clear();
+  // A dialog closed within moments of showing must not be written later.
+  if (dialog.mapWrite != 0) g_source_remove(dialog.mapWrite);
   g_signal_handlers_disconnect_by_data(dialog.window, &dialog);
   for (const auto& control : dialog.controls)
     g_signal_handlers_disconnect_by_data(control.second, &dialog);
