@@ -81,7 +81,7 @@ another_code() { running_code && [ "$(text 102 1000)" != "$code" ]; }
 # TEST/RUN shows a running time code that moves on.
 walk_test_run() {
   click 102 1001
-  await running_code || fail "no time code: '$(text 102 1000)'"
+  await running_code || fail "no time code: '$(text 102 1000)' $(grep messagebox "$work/map")"
   code=$(text 102 1000)
   await another_code || fail "time code stands still at $code"
 }
