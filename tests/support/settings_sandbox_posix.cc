@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "clock/time_code_clock.h"
@@ -18,8 +19,9 @@ std::string g_root;
 
 void RemoveRoot() {
   if (g_root.empty()) return;
-  const std::string command = "rm -rf '" + g_root + "'";
-  if (std::system(command.c_str()) != 0) ADD_FAILURE() << command;
+  std::error_code error;
+  std::filesystem::remove_all(g_root, error);
+  if (error) ADD_FAILURE() << g_root << ": " << error.message();
   g_root.clear();
 }
 
