@@ -53,6 +53,13 @@ TEST(Calendar, ValidSystemTimeTable) {
       {30827, 12, 31, 12, 0, 0, 0, true},
       {30828, 1, 1, 12, 0, 0, 0, false},
   };
+  // Each month's last day, and the day after it.
+  const int lastDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  for (int month = 1; month <= 12; ++month) {
+    EXPECT_TRUE(IsValidSystemTime(Record(2026, month, lastDays[month - 1])));
+    EXPECT_FALSE(
+        IsValidSystemTime(Record(2026, month, lastDays[month - 1] + 1)));
+  }
   for (const auto& r : rows) {
     platform::SYSTEMTIME time = Record(r.year, r.month, r.day);
     time.wHour = static_cast<std::uint16_t>(r.hour);

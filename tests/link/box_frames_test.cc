@@ -48,6 +48,8 @@ TEST(BoxFrames, LengthsAndChecksumsFollowTheHeader) {
   EXPECT_EQ(frame[4], 0xFF);  // the sum wraps at 256
   const std::uint8_t tooShort[] = {0x00};
   EXPECT_FALSE(box_frames::HasValidChecksum(tooShort, 1));
+  const std::uint8_t shortest[] = {0x05, 0x05};
+  EXPECT_TRUE(box_frames::HasValidChecksum(shortest, 2));
   const std::uint8_t wrong[] = {0x10, 0x01, 0x12};
   EXPECT_FALSE(box_frames::HasValidChecksum(wrong, 3));
 }

@@ -59,6 +59,25 @@ TEST_F(SerialPortTest, PortNumbersMapToDeviceNamesAndAreKeptAsGiven) {
   }
 }
 
+// The first failing call on a device marks it lost with that call's error;
+// a new open starts clean.
+TEST_F(SerialPortTest, ADeviceThatGoesAwayIsMarkedLostUntilTheNextOpen) {
+  EXPECT_EQ(0u, port.m_deviceError);  // nothing lost before the first open
+  OpenCom1();
+  EXPECT_EQ(0, port.m_deviceLost);
+  EXPECT_EQ(0u, port.m_deviceError);
+  device.gone = true;
+  std::uint8_t buffer[3];
+  EXPECT_EQ(0, port.Read(buffer, 3));
+  EXPECT_EQ(0, port.Write(buffer, 3));
+  EXPECT_EQ(1, port.m_deviceLost);
+  EXPECT_EQ(fakes::FakeSerial::kGoneError, port.m_deviceError);
+  device.gone = false;
+  ASSERT_EQ(1, port.Open(2, 0));
+  EXPECT_EQ(0, port.m_deviceLost);
+  EXPECT_EQ(0u, port.m_deviceError);
+}
+
 TEST_F(SerialPortTest, HeldDeviceFailsToOpenAndRaisesTheNotice) {
   device.busyNames.insert("COM2");
   EXPECT_EQ(0, port.Open(2, 0));
