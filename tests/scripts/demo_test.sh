@@ -21,7 +21,8 @@ set +m
 track "$demo"
 
 wait_for "^Debugging Quorvel" 20 "$work/demo.out" || fail "the demo did not start"
-sleep 3 # past the schedule's jump, so the stop meets a service that was setting
+# Past the schedule's jump, so the stop meets a service that was setting.
+wait_for "refused [1-9]" 20 "$work/demo.out" || fail "no refused setting after the jump"
 kill -INT -- "-$demo"
 wait "$demo"
 status=$?
