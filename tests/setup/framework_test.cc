@@ -137,42 +137,35 @@ TEST(DialogTemplateTest, KindsFollowTheStyles) {
 
 // ---- the application object ----
 
+// The notices become message boxes only while the application runs.
 TEST(SetupAppTest, RunsTheMainDialogOnceAndClosesAPortLeftOpen) {
-  settings_sandbox::Reset();
-  fake::FakeClock clock;
-  fakes::FakeSerial box(clock);
-  FakeWindowSystem windows;
-  CSetupApp app;
-  ASSERT_EQ(AfxGetApp(), &app);
-  windows.OnModal(kSetupDialogId, [&](FakeDialog&) {
-    EXPECT_NE(app.m_pMainWnd, nullptr);
-    windows.Click(control::kTestRun);
-    EXPECT_TRUE(box.isOpen());
-    windows.Command(kIdCancel);
-  });
-  EXPECT_EQ(AfxWinMain(), 0);
-  EXPECT_EQ(windows.m_modalRuns, std::vector<int>{kSetupDialogId});
-  EXPECT_FALSE(box.isOpen());
-  EXPECT_EQ(app.m_pMainWnd, nullptr);
-}
-
-TEST(SetupAppTest, TheNoticesBecomeMessageBoxesOnlyWhileItRuns) {
-  settings_sandbox::Reset();
-  fake::FakeClock clock;
-  fakes::FakeSerial box(clock);
-  box.failOpen = true;
-  FakeWindowSystem windows;
-  CSetupApp app;
-  windows.OnModal(kSetupDialogId, [&](FakeDialog&) {
-    windows.Click(control::kTestRun);
-    windows.Command(kIdOk);
-  });
-  app.InitInstance();
-  ASSERT_EQ(windows.m_messageBoxes.size(), 2u);
-  EXPECT_EQ(windows.m_messageBoxes[0].text, "Error opening COM port");
-  EXPECT_EQ(windows.m_messageBoxes[1].caption, "Communications Error");
-  RaiseUserNotice(UserNotice::kConnectFailed);
-  EXPECT_EQ(windows.m_messageBoxes.size(), 2u);
+  for (bool failOpen : {false, true}) {
+    SCOPED_TRACE(failOpen ? "port fails" : "port opens");
+    settings_sandbox::Reset();
+    fake::FakeClock clock;
+    fakes::FakeSerial box(clock);
+    box.failOpen = failOpen;
+    FakeWindowSystem windows;
+    CSetupApp app;
+    ASSERT_EQ(AfxGetApp(), &app);
+    windows.OnModal(kSetupDialogId, [&](FakeDialog&) {
+      EXPECT_NE(app.m_pMainWnd, nullptr);
+      windows.Click(control::kTestRun);
+      EXPECT_EQ(box.isOpen(), !failOpen);
+      windows.Command(kIdCancel);
+    });
+    EXPECT_EQ(AfxWinMain(), 0);
+    EXPECT_EQ(windows.m_modalRuns, std::vector<int>{kSetupDialogId});
+    EXPECT_FALSE(box.isOpen());
+    EXPECT_EQ(app.m_pMainWnd, nullptr);
+    ASSERT_EQ(windows.m_messageBoxes.size(), failOpen ? 2u : 0u);
+    if (failOpen) {
+      EXPECT_EQ(windows.m_messageBoxes[0].text, "Error opening COM port");
+      EXPECT_EQ(windows.m_messageBoxes[1].caption, "Communications Error");
+    }
+    RaiseUserNotice(UserNotice::kConnectFailed);
+    EXPECT_EQ(windows.m_messageBoxes.size(), failOpen ? 2u : 0u);
+  }
 }
 
 }  // namespace
