@@ -84,13 +84,17 @@ start_box() {
   device=$(sed -n 's/^boxsim: ready on //p' "$work/$name.out" | head -n 1)
 }
 
-# Median gap in ms between the time code queries in a box's log (a clock
-# setting adds one query right after a poll's own, so the mean would not do).
-median_query_gap() {
+# The gaps in ms between the time code queries in a box's log, one a line.
+query_gaps() {
   awk '/rx 61 0C 03 70/ {
          split(substr($1, 12), t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000
-         if (n++) print int(ms - last); last = ms }' "$1" |
-    sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }'
+         if (n++) print int(ms - last); last = ms }' "$1"
+}
+
+# Their median (a clock setting adds one query right after a poll's own, so
+# the mean would not do).
+median_query_gap() {
+  query_gaps "$1" | sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }'
 }
 
 # Fails unless the box saw polls on the service's cadence: a 153 ms wait
