@@ -467,21 +467,21 @@ TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
       {1000, 1, 1, 0, 3, 45, 0, "missing (3 of 6)",
        "Ventrel - PC clock missing the time code (3 of 6), difference +45 ms"},
       // The sixth miss leaves the engine's count at 0, with a setting.
-      {1500, 1, 1, 0, 0, 45, 1, "", ""},
+      {2000, 1, 1, 0, 0, 45, 1, "missing (6 of 6)", ""},
       // In step was told less than a minute ago.
-      {2000, 1, 1, 1, 0, 2, 1, "in step", ""},
-      {2500, 0, 0, 0, 0, 2, 1, "", "Ventrel - no time code: the box is silent"},
+      {3000, 1, 1, 1, 0, 2, 1, "in step", ""},
+      {3500, 0, 0, 0, 0, 2, 1, "", "Ventrel - no time code: the box is silent"},
       // A code history filling again after the silence is no stopped code.
-      {3000, 1, 0, 0, 0, 2, 1, "no time code (code stopped)", ""},
-      {3300, 1, 0, 0, 0, 2, 1, "", ""},
-      {3600, 1, 0, 0, 0, 2, 1, "",
+      {4000, 1, 0, 0, 0, 2, 1, "no time code (code stopped)", ""},
+      {4300, 1, 0, 0, 0, 2, 1, "", ""},
+      {4600, 1, 0, 0, 0, 2, 1, "",
        "Ventrel - no time code: the box's code has stopped"},
       {61000, 1, 1, 1, 0, 1, 1, "in step",
        "Ventrel - PC clock in step with the time code, 12:34:56:17 PAL, "
        "difference +1 ms (time code back)"},
       // Silent again within the minute: told once the minute is over.
       {61500, 0, 0, 0, 0, 1, 1, "", ""},
-      {62600, 0, 0, 0, 0, 1, 1, "no time code (box silent)",
+      {63600, 0, 0, 0, 0, 1, 1, "no time code (box silent)",
        "Ventrel - no time code: the box is silent"},
       // A count that ran backwards makes the line due at once.
       {100, 0, 0, 0, 0, 1, 1, "no time code (box silent)", ""},
