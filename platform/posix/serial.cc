@@ -78,8 +78,14 @@ struct OpenDevice {
   // How long one character takes on the line at its current settings.
   std::int64_t characterMicroseconds = 0;
   ReceiveBuffer received;
-  // Set by ExpectMessage for the next read only.
+  // Set by ExpectMessage for the next read only: the message's length and
+  // when all of it can have come.
   std::uint32_t expected = 0;
+  std::int64_t messageDueUs = 0;
+  std::uint32_t lastWritten = 0;
+  // How long the other end takes to start its answer, as learnt from the
+  // answers so far: the wait for a whole message includes it.
+  std::int64_t turnaroundUs = 0;
 };
 
 struct SpeedCode {
@@ -110,10 +116,18 @@ std::int64_t CharacterMicroseconds(const termios& tio) {
   return bits * 1000000 / baud;
 }
 
-std::int64_t NowMs() {
+std::int64_t NowUs() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+std::int64_t NowMs() { return NowUs() / 1000; }
+
+void SleepUs(std::int64_t us) {
+  timespec pause{static_cast<time_t>(us / 1000000),
+                 static_cast<long>(us % 1000000 * 1000)};
+  nanosleep(&pause, nullptr);
 }
 
 bool SpeedCodeFor(std::uint32_t baud, speed_t* code) {
@@ -387,9 +401,13 @@ class PosixSerial : public SerialBackend {
     *sent = 0;
     COMMTIMEOUTS t;
     if (!GetTimeouts(handle, &t)) return 0;
-    return WriteWithTimeout(static_cast<int>(handle),
-                            static_cast<const unsigned char*>(data), count, t,
-                            sent);
+    const int result = WriteWithTimeout(static_cast<int>(handle),
+                                        static_cast<const unsigned char*>(data),
+                                        count, t, sent);
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto device = devices_.find(static_cast<int>(handle));
+    if (device != devices_.end()) device->second.lastWritten = *sent;
+    return result;
   }
 
   int Purge(SerialHandle handle, std::uint32_t flags) override {
@@ -416,7 +434,15 @@ class PosixSerial : public SerialBackend {
   void ExpectMessage(SerialHandle handle, std::uint32_t count) override {
     std::lock_guard<std::mutex> lock(mutex_);
     auto device = devices_.find(static_cast<int>(handle));
-    if (device != devices_.end()) device->second.expected = count;
+    if (device == devices_.end()) return;
+    OpenDevice& d = device->second;
+    d.expected = count;
+    // The request still has to cross the line, the other end to turn
+    // round, and the answer to come back.
+    if (d.characterMicroseconds > 0) {
+      d.messageDueUs = NowUs() + d.turnaroundUs +
+                       d.characterMicroseconds * (d.lastWritten + count);
+    }
   }
 
   int ClearErrors(SerialHandle handle, std::uint32_t* errors,
@@ -488,8 +514,49 @@ class PosixSerial : public SerialBackend {
     if (missing < 2 || device.characterMicroseconds == 0) return;
     std::int64_t us = device.characterMicroseconds * (missing - 1);
     if (waitMs >= 0 && us > std::int64_t{waitMs} * 1000) us = waitMs * 1000;
-    timespec pause{0, static_cast<long>(us * 1000)};
-    nanosleep(&pause, nullptr);
+    SleepUs(us);
+  }
+
+  // Takes what the device holds into the receive buffer without waiting:
+  // the count, or -1 when the device went away (errno set). A raw line
+  // reads nothing as 0 bytes, so only after poll() said there is input
+  // does 0 mean that the other end hung up.
+  static int Fill(int fd, ReceiveBuffer& r, bool inputSignalled) {
+    const ssize_t n = ::read(fd, r.bytes, sizeof r.bytes);
+    if (n > 0) {
+      r.start = 0;
+      r.end = static_cast<std::size_t>(n);
+      return static_cast<int>(n);
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    if (n == 0 && !inputSignalled) return 0;
+    if (n == 0) errno = EIO;
+    return -1;
+  }
+
+  // Sleeps until a whole expected message can be in and takes what came:
+  // when the other end keeps its pace that is the one wake-up the message
+  // costs. An answer that was still coming means a slower turn-round than
+  // learnt; a whole one lets the learnt one shrink a little, so that it
+  // follows a faster other end too. Silence teaches nothing.
+  static int AwaitMessage(int fd, OpenDevice& device, std::int64_t dueUs,
+                          std::int64_t deadlineMs, std::uint32_t message) {
+    std::int64_t us = dueUs - NowUs();
+    if (deadlineMs >= 0) {
+      const std::int64_t left = (deadlineMs - NowMs()) * 1000;
+      if (left < us) us = left;
+    }
+    if (us > 0) SleepUs(us);
+    const int held = Fill(fd, device.received, false);
+    const std::int64_t c = device.characterMicroseconds;
+    if (held > 0 && static_cast<std::uint32_t>(held) < message) {
+      device.turnaroundUs += c * (message - held);
+      if (device.turnaroundUs > 16 * c) device.turnaroundUs = 16 * c;
+    } else if (held > 0) {
+      device.turnaroundUs -= c / 16;
+      if (device.turnaroundUs < 0) device.turnaroundUs = 0;
+    }
+    return held;
   }
 
   static int ReadWithTimeouts(int fd, OpenDevice& device, unsigned char* buffer,
@@ -511,7 +578,16 @@ class PosixSerial : public SerialBackend {
     // The first wait for the line covers the whole message when one is
     // expected; what this read does not take stays for the next.
     std::uint32_t awaited = device.expected > count ? device.expected : count;
+    const std::int64_t messageDue = device.messageDueUs;
     device.expected = 0;
+    device.messageDueUs = 0;
+    if (got == 0 && messageDue > 0 && !returnAtOnce) {
+      if (AwaitMessage(fd, device, messageDue, totalDeadline, awaited) < 0)
+        return 0;
+      got = device.received.Take(buffer, count);
+      if (got > 0) lastByte = NowMs();
+      awaited = count;
+    }
     while (got < count) {
       const std::int64_t now = NowMs();
       int wait = returnAtOnce ? 0 : RemainingMs(totalDeadline, now);
@@ -537,17 +613,13 @@ class PosixSerial : public SerialBackend {
       }
       AwaitCharacters(device, awaited - got, wait);
       awaited = count;
-      ReceiveBuffer& r = device.received;
-      const ssize_t n = ::read(fd, r.bytes, sizeof r.bytes);
+      const int n = Fill(fd, device.received, true);
       if (n > 0) {
-        r.start = 0;
-        r.end = static_cast<std::size_t>(n);
-        got += r.Take(buffer + got, count - got);
+        got += device.received.Take(buffer + got, count - got);
         lastByte = NowMs();
         continue;
       }
-      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      if (n == 0) errno = EIO;
+      if (n == 0) continue;
       *delivered = got;
       return 0;  // the device went away
     }
