@@ -142,9 +142,14 @@ service_entries() {
          /^$/ {if (m != "") print p, m; m = ""}'
 }
 
+# The journal may take a moment to show what the service wrote before a
+# state change that systemctl already reports.
 expect_entry() {  # PRIORITY TEXT
-  service_entries | grep -q "^$1 $unit error: -\?[0-9]*: $2\$" ||
-    fail "no entry '$2' at priority $1: $(service_entries)"
+  local deadline=$(($(now_ms) + 5000))
+  until service_entries | grep -q "^$1 $unit error: -\?[0-9]*: $2\$"; do
+    [ "$(now_ms)" -lt "$deadline" ] || fail "no entry '$2' at priority $1: $(service_entries)"
+    sleep 0.2
+  done
 }
 
 # No line reached the journal with its level prefix unread, and no error
@@ -197,8 +202,8 @@ case_box_switched_off() {
   echo "start without a box failed after $took ms"
 }
 
-# The hand-shake gives up on the first late hello, which a heavily loaded
-# machine can cause; a start whose hellos were answered is tried again then.
+# A start tries the hand-shake three times; a heavily loaded machine can
+# still make every try late, so a start whose hellos were answered is tried again.
 # A box the service cannot open shows no hello at all.
 start_with_box() {
   local try
