@@ -19,6 +19,13 @@ constexpr std::uint32_t kReadConstantMs = 20;
 constexpr std::uint32_t kWriteMultiplierMs = 10;
 constexpr std::uint32_t kWriteConstantMs = 10;
 
+// The setting's own query must find the code moved on from the check's, made
+// only an exchange earlier (a few milliseconds at 38400 baud). Waiting out
+// the longest frame, PAL's 40 ms, and a little more makes sure a running code
+// has moved on; without it the setting would mostly find the same frame and
+// take the code for stopped.
+constexpr std::uint32_t kPauseBeforeSettingQueryMs = 45;
+
 constexpr std::int32_t kMsPerDay = 24 * 60 * 60 * 1000;
 constexpr std::int32_t kMsPerHalfDay = kMsPerDay / 2;
 
@@ -222,6 +229,7 @@ void CTimeCodeClock::RecordPoll(const platform::PreciseTime& before,
 }
 
 std::int32_t CTimeCodeClock::SetClockFromTimeCode() {
+  platform::Sleep(kPauseBeforeSettingQueryMs);
   if (!QueryFullTimeCode(m_link)) return 0;
 
   const PackedTimeCode code = TakeReplyCode(m_link, m_isPal, m_dropFrame);

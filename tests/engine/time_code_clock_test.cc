@@ -50,21 +50,6 @@ class EngineTest : public ::testing::Test {
     engine.m_recentCodes[1] = code - 2;
     engine.m_recentCodes[2] = code - 3;
   }
-  // A check's query and the setting's query follow each other within a few
-  // milliseconds, so the setting finds the code moved on only when a frame
-  // edge falls between them. This puts one there.
-  void AlignBeforeFrameEdge() {
-    while (box.LiveCode(1) == box.LiveCode(4)) clock.Advance(1);
-  }
-  // Polls until the one that may set the clock, with a frame edge before the
-  // setting's query; returns the results.
-  std::vector<int> PollToSetting(int count) {
-    std::vector<int> results = PollResults(count - 1);
-    AlignBeforeFrameEdge();
-    results.push_back(engine.Poll());
-    clock.Advance(150);
-    return results;
-  }
   std::vector<int> PollResults(int count) {
     std::vector<int> results;
     for (int i = 0; i < count; ++i) {
@@ -239,7 +224,6 @@ TEST_F(EngineTest, SixthMissSetsTheClockOnlyWhenAllowed) {
     std::vector<int> results;
     std::vector<std::uint32_t> counts;
     for (int i = 0; i < 6; ++i) {
-      if (i == 5) AlignBeforeFrameEdge();
       results.push_back(engine.Poll());
       counts.push_back(engine.m_missCount);
       clock.Advance(150);
@@ -276,12 +260,12 @@ TEST_F(EngineTest, RefusedSetWaitsForSixMoreMisses) {
   engine.m_setClockEnabled = 1;
   clock.RefuseSets(true);
   box.Do("offset 5000");
-  const std::vector<int> first = PollToSetting(7);
+  const std::vector<int> first = PollResults(7);
   EXPECT_EQ(first, std::vector<int>(7, 0));
-  EXPECT_EQ(PollToSetting(6), std::vector<int>(6, 0));
+  EXPECT_EQ(PollResults(6), std::vector<int>(6, 0));
   EXPECT_EQ(clock.SetsRefused(), 2);  // on the 7th and the 13th poll
   clock.RefuseSets(false);
-  EXPECT_EQ(PollToSetting(6), (std::vector<int>{0, 0, 0, 0, 0, 1}));
+  EXPECT_EQ(PollResults(6), (std::vector<int>{0, 0, 0, 0, 0, 1}));
 }
 
 // After the set, the box and the clock agree in every mode and zone.
@@ -306,7 +290,7 @@ TEST_F(EngineTest, SettingBringsTheClockIntoStepInEveryMode) {
     StartLocal(15, 12, 31, 0);
     clock.JumpPcClock(-7300);
     clock.ClearEvents();
-    const std::vector<int> results = PollToSetting(7);
+    const std::vector<int> results = PollResults(7);
     EXPECT_EQ(results.back(), 1);
     const auto setCall =
         c.useSystemTime ? ClockCall::kSetSystem : ClockCall::kSetLocal;
