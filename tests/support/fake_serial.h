@@ -34,7 +34,7 @@ enum class Reply {
   kShort3,    // a valid 3-byte frame, the hello's answer
   kShort5,    // a valid 5-byte frame that stops before the minutes
   kRepeat,    // the previous answer again
-  kStepBack,  // the code of a moment ago, as a box that stutters back
+  kStepBack,  // the code of 200 ms ago, as a box that stutters back
 };
 
 class FakeSerial : public platform::SerialBackend {
@@ -83,33 +83,17 @@ class FakeSerial : public platform::SerialBackend {
   // Time that passes before each query, as a worker's wait between polls
   // does when the test drives it without a clock of its own.
   std::int64_t pauseBeforeQueryMs = 0;
-  std::int64_t stepBackMs = 200;
 
   // Replaces the box's answers to the next time code queries, in order.
   void Script(Reply kind) { script_.push_back({kind, {}}); }
-  void ScriptBytes(Bytes tx) {
-    script_.push_back({Reply::kLive, std::move(tx)});
-  }
   void ScriptCode(PackedTimeCode code) {
-    ScriptBytes(boxsim::BuildTimeCodeReply(code, 0x0C));
+    script_.push_back({Reply::kLive, boxsim::BuildTimeCodeReply(code, 0x0C)});
   }
   std::size_t ScriptLeft() const { return script_.size(); }
   // Whether the latest query got the box's own live answer.
   bool lastAnswerLive = true;
 
-  // The masked code of the box's live answer now, or `laterMs` from now.
-  PackedTimeCode LiveCode(std::int64_t laterMs = 0) const {
-    return boxsim::BoxTimeCode(
-               boxsim::ShiftTimeOfDay(Now(), box_->offsetMs() + laterMs),
-               box_->mode()) &
-           kTimeCodeMask;
-  }
-
   // The line ----------------------------------------------------------------
-  // Bytes that arrive as if the box had sent them, after anything waiting.
-  void Inject(const Bytes& bytes) {
-    input_.insert(input_.end(), bytes.begin(), bytes.end());
-  }
   // What the next Read call returns, whatever the line holds; ahead of the
   // line's own bytes and untouched by purges.
   void QueueRead(Bytes bytes, int result = 1) {
@@ -315,7 +299,7 @@ class FakeSerial : public platform::SerialBackend {
       case boxsim::RequestKind::kUnknown:
         break;
     }
-    Inject(tx);
+    input_.insert(input_.end(), tx.begin(), tx.end());
   }
 
   Bytes AnswerQuery(const Bytes& request) {
@@ -343,7 +327,7 @@ class FakeSerial : public platform::SerialBackend {
       case Reply::kRepeat:
         return lastAnswer_;
       case Reply::kStepBack:
-        return box_->Respond(request, Now(-stepBackMs)).tx;
+        return box_->Respond(request, Now(-200)).tx;
     }
     return {};
   }
