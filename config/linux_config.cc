@@ -1,10 +1,10 @@
 #include "config/linux_config.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 namespace config {
 namespace {
@@ -12,12 +12,11 @@ namespace {
 constexpr char kDefaultSettingsRoot[] = "/etc/quorvel";
 constexpr char kDefaultRefclockSocket[] = "/run/chrony.quorvel.sock";
 
-// As lstat sees it: a link counts whatever it points at.
+// A link counts whatever it points at. lstat, not std::filesystem: that
+// would bring the C++ locale machinery into the service's memory.
 bool NameExists(const std::string& path) {
-  std::error_code error;
-  const auto type = std::filesystem::symlink_status(path, error).type();
-  return type != std::filesystem::file_type::not_found &&
-         type != std::filesystem::file_type::none;
+  struct stat status;
+  return lstat(path.c_str(), &status) == 0;
 }
 
 }  // namespace
