@@ -64,6 +64,7 @@ TEST(NotifySocket, DeliversOneDatagramToPathAndAbstractNames) {
 }
 
 TEST(NotifySocket, RefusesWhatCannotBeASocketName) {
+  const std::string tooLong = "/tmp/" + std::string(120, 'x');
   const struct {
     const char* name;  // nullptr: unset
     int error;
@@ -73,6 +74,7 @@ TEST(NotifySocket, RefusesWhatCannotBeASocketName) {
       {"run/notify", EAFNOSUPPORT},
       {"vsock:2:1234", EAFNOSUPPORT},
       {"/tmp/quorvel-no-such-notify-socket", ENOENT},
+      {tooLong.c_str(), ENAMETOOLONG},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name == nullptr ? "unset" : c.name);
@@ -85,10 +87,6 @@ TEST(NotifySocket, RefusesWhatCannotBeASocketName) {
     EXPECT_EQ(platform::SendServiceNotification("READY=1\n"), 0);
     EXPECT_EQ(errno, c.error);
   }
-  const std::string tooLong = "/tmp/" + std::string(120, 'x');
-  setenv("NOTIFY_SOCKET", tooLong.c_str(), 1);
-  EXPECT_EQ(platform::SendServiceNotification("READY=1\n"), 0);
-  EXPECT_EQ(errno, ENAMETOOLONG);
   unsetenv("NOTIFY_SOCKET");
 }
 
