@@ -122,32 +122,14 @@ TEST_F(ServiceRuntimeTest, ReportsFollowTheStartAndStopTable) {
   EXPECT_EQ(entries[0].second, kServiceStartedText);
   EXPECT_EQ(m_log.m_registrations, m_log.m_deregistrations);
 
-  // The stop came before the first wait: no poll, the port closed, the
-  // default beep and the closing pause.
+  // The stop came before the first wait: one hand-shake and no poll, the
+  // port closed, the default beep and the closing pause.
+  EXPECT_EQ(m_box.hellos, 32);
   EXPECT_EQ(m_box.queries, 0);
   EXPECT_FALSE(m_box.isOpen());
   EXPECT_EQ(g_beeps, std::vector<std::uint32_t>{platform::kDefaultBeep});
   EXPECT_EQ(m_clock.Sleeps().back(), kClosingPauseMs);
   EXPECT_EQ(g_stopEvent.load(), nullptr);
-}
-
-TEST_F(ServiceRuntimeTest, PendingReportsKeepCountingAcrossInterrogations) {
-  g_statusHandle = fake::StatusSink::kHandle;
-  g_serviceStatus.dwCurrentState = kServiceStartPending;
-  OnServiceControl(kServiceControlInterrogate);
-  OnServiceControl(kServiceControlInterrogate);
-  g_serviceStatus.dwCurrentState = kServiceRunning;
-  OnServiceControl(kServiceControlInterrogate);
-  OnServiceControl(kServiceControlStop);
-  OnServiceControl(kServiceControlInterrogate);
-  const std::vector<Report> expected = {
-      {kServiceStartPending, 0, 1, 1000, 0},
-      {kServiceStartPending, 0, 2, 1000, 0},
-      {kServiceRunning, kServiceAcceptStop, 0, 1000, 0},
-      {kServiceStopPending, kServiceAcceptStop, 3, 1000, 0},
-      {kServiceStopPending, kServiceAcceptStop, 4, 1000, 0},
-  };
-  EXPECT_EQ(Summarise(m_sink.Reports()), expected);
 }
 
 // The states of the reports, a letter each: Stopped, Pending start,

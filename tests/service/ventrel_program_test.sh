@@ -105,7 +105,6 @@ debug_run() {
   ! grep -q '^<[0-9]>' "$work/ventrel.err" || fail "debug mode wrote to the journal"
   grep -Eq "^$live" \
     "$work/ventrel.err" || fail "no live status line on standard error"
-  [ "$(grep -c 'rx 20 01 21 tx 10 01 11' "$work/box.log")" -eq 32 ] || fail "not 32 hellos"
   expect_poll_cadence "$box_log"
   echo "stopped ${took} ms after $signal"
 }
