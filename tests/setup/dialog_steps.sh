@@ -1,6 +1,7 @@
 # The walk through Moravel's dialogs that the GTK and the Wine test share,
 # through the control map the program writes and real pointer and key
-# events. Source it after harness.sh; the script then defines
+# events. Source it after harness.sh and start with dialog_start; the script
+# then defines
 #   poke              asks the program for a fresh map (may do nothing)
 #   map_rounds        how many "end 102" lines make a map complete
 #   saved_word        the settings word as stored now
@@ -9,17 +10,28 @@
 #   shot DIALOG FILE  a picture of that dialog into $out
 #   about_shot        the file name of the About box's picture
 
-# start_xvfb FIRST LAST: a display of our own, numbered from FIRST to LAST.
-start_xvfb() {
-  local n display=
-  for n in $(seq "$1" "$2"); do
+# dialog_start NAME FIRST LAST ARGS...: the harness for the script's ARGS,
+# the output folder, a display of our own numbered from FIRST to LAST, and
+# the control map's file.
+dialog_start() {
+  local name=$1 first=$2 last=$3 n display=
+  shift 3
+  harness_start "$name" "$@"
+  mkdir -p "$out"
+  for n in $(seq "$first" "$last"); do
     if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=$n; break; fi
   done
   [ -n "$display" ] || fail "no free display"
   Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
   track $!
   for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$display ] && break; sleep 0.1; done
-  export DISPLAY=":$display"
+  export DISPLAY=":$display" MORAVEL_CONTROL_MAP="$work/map"
+}
+
+harness_on_fail() {
+  echo "--- control map"; tail -40 "$work/map" 2>/dev/null
+  echo "--- program"; tail -20 "$work/moravel.log"
+  [ -n "${moravel_pid:-}" ] && running && echo "(still running)"
 }
 
 # A fresh map: emptied, then waited for until the main dialog's block was
@@ -67,9 +79,10 @@ expect_idle_main_dialog() {
   # before the program listens for it would end the program.
   for _ in $(seq 300); do is_open 102 && break; sleep 0.1; done
   is_open 102 || fail "the main dialog did not appear"
-  [ "$(field 102 1007 6)" = 1 ] || fail "COM1 not checked"
-  [ "$(field 102 1012 6)" = 1 ] || fail "PAL not checked"
-  [ "$(field 102 1005 6)" = 1 ] || fail "system time not checked"
+  local id
+  for id in 1007 1012 1005; do  # COM1, PAL, system time
+    [ "$(field 102 $id 6)" = 1 ] || fail "control $id not checked"
+  done
   [ "$(text 102 1002)" = "Serial Port Closed" ] || fail "status: $(text 102 1002)"
   [ "$(text 102 1000)" = "NOT TESTING" ] || fail "time code box: $(text 102 1000)"
 }

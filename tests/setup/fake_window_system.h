@@ -1,14 +1,16 @@
 // A window system for dialog tests: it builds its controls from the same
 // dialog templates as the real back ends, behaves like auto radio buttons and
 // auto check boxes when the test clicks, keeps a restartable timer per window
-// that fires only when the test says so, and records texts, beeps, message
-// boxes, menu entries and icons.
+// that fires only when the test says so, and records beeps, message boxes,
+// menu entries and icons.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,15 +20,15 @@ namespace fakes {
 
 struct FakeControl {
   const setup::ControlTemplate* source;
-  int check = 0;
-  bool enabled = true;
+  int radioSet;  // index of the first control of its radio set
+  int check;
+  bool enabled;
   std::string text;
 };
 
 struct FakeDialog {
-  const setup::DialogTemplate* source = nullptr;
   setup::DialogEvents* events = nullptr;
-  std::vector<FakeControl> controls;
+  std::map<int, FakeControl> controls;             // by ID
   std::vector<std::string> systemMenu;             // "-" for a separator
   std::map<std::uintptr_t, std::uint32_t> timers;  // id -> milliseconds
   int timerStarts = 0;
@@ -37,39 +39,78 @@ struct FakeDialog {
   int initResult = 0;
 };
 
-struct FakeMessageBox {
-  setup::DialogHandle owner;
-  std::string text;
-  std::string caption;
-  std::uint32_t style;
-};
-
 class FakeWindowSystem : public setup::WindowSystem {
  public:
   using ModalScript = std::function<void(FakeDialog&)>;
 
-  FakeWindowSystem();
-  ~FakeWindowSystem() override;
+  FakeWindowSystem() { setup::UseWindowSystem(this); }
+  ~FakeWindowSystem() override { setup::UseWindowSystem(nullptr); }
 
   // What happens while a dialog of this template runs modally. Without a
   // script the dialog is closed at once with its OK command.
-  void OnModal(int templateId, ModalScript script);
+  void OnModal(int templateId, ModalScript script) {
+    m_scripts[templateId] = std::move(script);
+  }
 
   // Person-like actions on the innermost open dialog. A click on a disabled
   // control does nothing and returns false.
-  bool Click(int id);
+  bool Click(int id) {
+    FakeDialog& dialog = Current();
+    FakeControl& clicked = Control(id);
+    if (!clicked.enabled || dialog.ended) return false;
+    switch (setup::KindOf(*clicked.source)) {
+      case setup::ControlKind::kCheckBox:
+      case setup::ControlKind::kToggleButton:
+        clicked.check = clicked.check == 1 ? 0 : 1;
+        break;
+      case setup::ControlKind::kRadioButton:
+        for (auto& entry : dialog.controls) {
+          FakeControl& other = entry.second;
+          if (other.radioSet == clicked.radioSet &&
+              setup::KindOf(*other.source) == setup::ControlKind::kRadioButton)
+            other.check = &other == &clicked ? 1 : 0;
+        }
+        break;
+      default:
+        break;
+    }
+    Command(id);
+    return true;
+  }
   // Fires timer `id` when it is armed; false when it is not.
-  bool Tick(std::uintptr_t id = 1);
-  bool SysCommand(std::uint32_t code);
-  std::intptr_t QueryDragIcon();
-  void Command(int id);
+  bool Tick(std::uintptr_t id = 1) {
+    if (Current().ended || !TimerArmed(id)) return false;
+    Send(setup::kMsgTimer, id, 0);
+    return true;
+  }
+  bool SysCommand(std::uint32_t code) {
+    return Send(setup::kMsgSysCommand, code, 0);
+  }
+  std::intptr_t QueryDragIcon() {
+    std::intptr_t result = 0;
+    Send(setup::kMsgQueryDragIcon, 0, 0, &result);
+    return result;
+  }
+  void Command(int id) {
+    Send(setup::kMsgCommand, static_cast<std::uint32_t>(id) & 0xFFFF, 0);
+  }
 
-  FakeDialog& Current();
-  FakeControl& Control(int id);
+  FakeDialog& Current() {
+    if (m_open.empty()) throw std::logic_error("no dialog open");
+    return *m_open.back();
+  }
+  FakeControl& Control(int id) {
+    auto found = Current().controls.find(id);
+    if (found == Current().controls.end())
+      throw std::logic_error("no such control");
+    return found->second;
+  }
   int Check(int id) { return Control(id).check; }
   bool Enabled(int id) { return Control(id).enabled; }
   const std::string& Text(int id) { return Control(id).text; }
-  bool TimerArmed(std::uintptr_t id = 1);
+  bool TimerArmed(std::uintptr_t id = 1) {
+    return Current().timers.count(id) != 0;
+  }
 
   // Settings of the fake itself.
   bool m_hasSystemMenu = true;
@@ -77,34 +118,85 @@ class FakeWindowSystem : public setup::WindowSystem {
 
   // Records.
   std::vector<int> m_modalRuns;  // template IDs, in order of their start
-  std::vector<std::intptr_t> m_modalResults;
   std::vector<std::uint32_t> m_beeps;
-  std::vector<FakeMessageBox> m_messageBoxes;
-  std::vector<std::pair<int, std::string>> m_textLog;
+  // "caption: text (style)", and " owned" when it has an owner.
+  std::vector<std::string> m_messageBoxes;
   // Called at each message box, e.g. to look at the dialog meanwhile.
-  std::function<void(const FakeMessageBox&)> m_onMessageBox;
+  std::function<void()> m_onMessageBox;
 
   // setup::WindowSystem
-  std::intptr_t RunModal(const setup::DialogTemplate& dialog,
-                         setup::DialogHandle owner,
-                         setup::DialogEvents* events) override;
-  void EndModal(setup::DialogHandle window, std::intptr_t result) override;
-  void SetCheck(setup::DialogHandle window, int id, int state) override;
-  int GetCheck(setup::DialogHandle window, int id) override;
+  std::intptr_t RunModal(const setup::DialogTemplate& source,
+                         setup::DialogHandle,
+                         setup::DialogEvents* events) override {
+    m_modalRuns.push_back(source.resourceId);
+    m_open.push_back(std::make_unique<FakeDialog>());
+    FakeDialog& opened = *m_open.back();
+    opened.events = events;
+    for (int i = 0; i < source.controlCount; ++i) {
+      const setup::ControlTemplate& control = source.controls[i];
+      if (control.id == setup::kNoControlId) continue;
+      opened.controls[control.id] = {&control, setup::GroupStart(source, i), 0,
+                                     true, control.caption};
+    }
+    opened.initResult = events->Initialize(&opened);
+    auto script = m_scripts.find(source.resourceId);
+    if (script != m_scripts.end()) {
+      script->second(opened);
+    } else {
+      Command(setup::kIdOk);
+    }
+    const std::intptr_t result = opened.ended ? opened.result : -2;
+    events->Destroyed();
+    m_open.pop_back();
+    return result;
+  }
+  void EndModal(setup::DialogHandle window, std::intptr_t result) override {
+    FakeDialog& dialog = Of(window);
+    dialog.ended = true;
+    dialog.result = result;
+    // Ending the modal run destroys the window, and its timers with it.
+    dialog.timers.clear();
+  }
+  void SetCheck(setup::DialogHandle window, int id, int state) override {
+    if (FakeControl* control = Find(window, id)) control->check = state;
+  }
+  int GetCheck(setup::DialogHandle window, int id) override {
+    FakeControl* control = Find(window, id);
+    return control != nullptr ? control->check : 0;
+  }
   void SetItemText(setup::DialogHandle window, int id,
-                   const char* text) override;
-  void EnableItem(setup::DialogHandle window, int id, bool enable) override;
+                   const char* text) override {
+    if (FakeControl* control = Find(window, id)) control->text = text;
+  }
+  void EnableItem(setup::DialogHandle window, int id, bool enable) override {
+    if (FakeControl* control = Find(window, id)) control->enabled = enable;
+  }
   void StartTimer(setup::DialogHandle window, std::uintptr_t id,
-                  std::uint32_t milliseconds) override;
-  void StopTimer(setup::DialogHandle window, std::uintptr_t id) override;
-  bool HasSystemMenu(setup::DialogHandle window) override;
-  void AppendSystemMenuSeparator(setup::DialogHandle window) override;
+                  std::uint32_t milliseconds) override {
+    Of(window).timers[id] = milliseconds;
+    ++Of(window).timerStarts;
+  }
+  void StopTimer(setup::DialogHandle window, std::uintptr_t id) override {
+    Of(window).timers.erase(id);
+  }
+  bool HasSystemMenu(setup::DialogHandle) override { return m_hasSystemMenu; }
+  void AppendSystemMenuSeparator(setup::DialogHandle window) override {
+    Of(window).systemMenu.push_back("-");
+  }
   void AppendSystemMenuItem(setup::DialogHandle window, std::uint32_t command,
-                            const char* text) override;
-  void ReadStringResource(int id, char* text, int size) override;
-  setup::IconHandle LoadIconResource(int id) override;
+                            const char* text) override {
+    Of(window).systemMenu.push_back(std::to_string(command) + ":" + text);
+  }
+  void ReadStringResource(int id, char* text, int size) override {
+    std::string value = id == setup::kAboutMenuStringId ? m_aboutString : "";
+    std::strncpy(text, value.c_str(), static_cast<std::size_t>(size) - 1);
+    text[size - 1] = '\0';
+  }
+  setup::IconHandle LoadIconResource(int id) override { return IconOf(id); }
   void SetWindowIcon(setup::DialogHandle window, bool big,
-                     setup::IconHandle icon) override;
+                     setup::IconHandle icon) override {
+    (big ? Of(window).bigIcon : Of(window).smallIcon) = icon;
+  }
   // Never minimized: only Windows paints a minimized dialog's icon, and
   // these tests look at no pixels.
   bool IsMinimized(setup::DialogHandle) override { return false; }
@@ -117,19 +209,41 @@ class FakeWindowSystem : public setup::WindowSystem {
   setup::ClientSize GetClientSize(setup::DialogHandle) override { return {}; }
   void DrawIconAt(setup::PaintHandle, int, int, setup::IconHandle) override {}
   void EndIconPaint(setup::DialogHandle, setup::PaintHandle) override {}
-  void Beep(std::uint32_t type) override;
+  void Beep(std::uint32_t type) override { m_beeps.push_back(type); }
   void ShowMessageBox(setup::DialogHandle owner, const char* text,
-                      const char* caption, std::uint32_t style) override;
+                      const char* caption, std::uint32_t style) override {
+    m_messageBoxes.push_back(std::string(caption) + ": " + text + " (" +
+                             std::to_string(style) + ")" +
+                             (owner != nullptr ? " owned" : ""));
+    if (m_onMessageBox) m_onMessageBox();
+  }
 
   // Icons hand out the address of these, by group.
-  static setup::IconHandle IconOf(int id);
+  static setup::IconHandle IconOf(int id) {
+    static char icons[256];
+    return &icons[id & 0xFF];
+  }
 
  private:
-  FakeDialog& Of(setup::DialogHandle window);
-  FakeControl* Find(FakeDialog& dialog, int id);
-  void ApplyAutoState(FakeDialog& dialog, int index);
+  // The dialog must still be open: a handle kept past its window is a fault.
+  FakeDialog& Of(setup::DialogHandle window) {
+    for (auto& dialog : m_open) {
+      if (dialog.get() == window) return *dialog;
+    }
+    throw std::logic_error("not an open dialog");
+  }
+  FakeControl* Find(setup::DialogHandle window, int id) {
+    auto found = Of(window).controls.find(id);
+    return found != Of(window).controls.end() ? &found->second : nullptr;
+  }
   bool Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
-            std::intptr_t* result);
+            std::intptr_t* result = nullptr) {
+    FakeDialog& dialog = Current();
+    if (dialog.ended) return false;
+    std::intptr_t ignored = 0;
+    return dialog.events->Dispatch(message, wParam, lParam,
+                                   result != nullptr ? result : &ignored);
+  }
 
   std::vector<std::unique_ptr<FakeDialog>> m_open;  // innermost last
   std::map<int, ModalScript> m_scripts;

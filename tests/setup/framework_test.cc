@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "setup/dialog_templates.h"
@@ -12,6 +13,14 @@
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial.h"
 #include "tests/support/settings_sandbox.h"
+
+namespace setup {
+// The dialog library asks for the build's window system when none is
+// installed; in tests that would be a fault.
+WindowSystem& NativeWindowSystem() {
+  throw std::logic_error("no window system installed");
+}
+}  // namespace setup
 
 namespace {
 
@@ -84,23 +93,6 @@ TEST(MessageMapTest, ADialogThatCannotBeBuiltEndsAtOnce) {
 
 // ---- the templates ----
 
-TEST(DialogTemplateTest, RadioSetsAreThoseOfTheGroupMarks) {
-  const DialogTemplate& dialog = SetupDialogTemplate();
-  auto setOf = [&](int id) {
-    for (int i = 0; i < dialog.controlCount; ++i)
-      if (dialog.controls[i].id == id)
-        return dialog.controls[GroupStart(dialog, i)].id;
-    return 0;
-  };
-  struct Case {
-    int id, first;
-  };
-  const Case cases[] = {{1004, 1004}, {1005, 1004}, {1007, 1007},
-                        {1008, 1007}, {1009, 1007}, {1010, 1007},
-                        {1011, 1011}, {1012, 1011}, {1001, 1001}};
-  for (const Case& c : cases) EXPECT_EQ(setOf(c.id), c.first) << c.id;
-}
-
 TEST(DialogTemplateTest, ControlsAreUniqueAndInsideTheirDialogs) {
   for (const DialogTemplate* dialog :
        {&SetupDialogTemplate(), &AboutHelpDialogTemplate()}) {
@@ -116,20 +108,34 @@ TEST(DialogTemplateTest, ControlsAreUniqueAndInsideTheirDialogs) {
   }
 }
 
-TEST(DialogTemplateTest, KindsFollowTheStyles) {
+// The back ends build each control by its kind, and a radio set runs from a
+// group mark to the next.
+TEST(DialogTemplateTest, KindsAndRadioSetsFollowTheStyles) {
+  const DialogTemplate& dialog = SetupDialogTemplate();
   struct Case {
     int id;
     ControlKind kind;
+    int firstOfSet;  // radio buttons only
   };
-  const Case cases[] = {
-      {1003, ControlKind::kPushButton},   {1, ControlKind::kDefaultPushButton},
-      {1004, ControlKind::kRadioButton},  {1001, ControlKind::kToggleButton},
-      {1014, ControlKind::kToggleButton}, {1013, ControlKind::kCheckBox},
-      {1000, ControlKind::kEdit},         {1002, ControlKind::kEdit}};
+  const Case cases[] = {{1003, ControlKind::kPushButton, 0},
+                        {1, ControlKind::kDefaultPushButton, 0},
+                        {1004, ControlKind::kRadioButton, 1004},
+                        {1005, ControlKind::kRadioButton, 1004},
+                        {1007, ControlKind::kRadioButton, 1007},
+                        {1010, ControlKind::kRadioButton, 1007},
+                        {1012, ControlKind::kRadioButton, 1011},
+                        {1001, ControlKind::kToggleButton, 0},
+                        {1014, ControlKind::kToggleButton, 0},
+                        {1013, ControlKind::kCheckBox, 0},
+                        {1000, ControlKind::kEdit, 0}};
   for (const Case& c : cases) {
-    const ControlTemplate* control = FindControl(SetupDialogTemplate(), c.id);
+    const ControlTemplate* control = FindControl(dialog, c.id);
     ASSERT_NE(control, nullptr) << c.id;
     EXPECT_EQ(KindOf(*control), c.kind) << c.id;
+    if (c.kind != ControlKind::kRadioButton) continue;
+    const int index = static_cast<int>(control - dialog.controls);
+    EXPECT_EQ(dialog.controls[GroupStart(dialog, index)].id, c.firstOfSet)
+        << c.id;
   }
   EXPECT_EQ(KindOf(AboutHelpDialogTemplate().controls[0]), ControlKind::kIcon);
   EXPECT_EQ(AboutHelpDialogTemplate().controls[0].iconId, kPictureIconId);
@@ -158,11 +164,7 @@ TEST(SetupAppTest, RunsTheMainDialogOnceAndClosesAPortLeftOpen) {
     EXPECT_EQ(windows.m_modalRuns, std::vector<int>{kSetupDialogId});
     EXPECT_FALSE(box.isOpen());
     EXPECT_EQ(app.m_pMainWnd, nullptr);
-    ASSERT_EQ(windows.m_messageBoxes.size(), failOpen ? 2u : 0u);
-    if (failOpen) {
-      EXPECT_EQ(windows.m_messageBoxes[0].text, "Error opening COM port");
-      EXPECT_EQ(windows.m_messageBoxes[1].caption, "Communications Error");
-    }
+    EXPECT_EQ(windows.m_messageBoxes.size(), failOpen ? 2u : 0u);
     RaiseUserNotice(UserNotice::kConnectFailed);
     EXPECT_EQ(windows.m_messageBoxes.size(), failOpen ? 2u : 0u);
   }

@@ -11,10 +11,7 @@ moravel=$1 boxsim=$2 out=$3
 here=$(dirname "$0")
 source "$here/../support/harness.sh"
 source "$here/dialog_steps.sh"
-harness_start moravel-gui "$@"
-mkdir -p "$out"
-harness_on_fail() { echo "--- control map"; tail -40 "$work/map" 2>/dev/null; }
-start_xvfb 60 99
+dialog_start moravel-gui 60 99 "$@"
 export NO_AT_BRIDGE=1 GDK_BACKEND=x11
 export CONFIGURATION_DIRECTORY="$work/conf"
 key="$CONFIGURATION_DIRECTORY/SYSTEM/CurrentControlSet/Services/QuorvelToClk"
@@ -25,7 +22,6 @@ printf '0x6100BEEF\n' >"$key/TcBoxInfo"
 port="$CONFIGURATION_DIRECTORY/dosdevices/com1"
 start_box box "$port" --mode pal --utc
 
-export MORAVEL_CONTROL_MAP="$work/map"
 # A read-only settings folder stops only a user who may not write anywhere.
 as_user=()
 [ "$(id -u)" = 0 ] && as_user=(setpriv --inh-caps=-dac_override --bounding-set=-dac_override --)

@@ -2,6 +2,7 @@
 // to a fake box on a fake clock.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "clock/time_code_clock.h"
@@ -22,14 +23,12 @@ using setup::CSetupDlg;
 
 constexpr std::uint32_t kPalBit = 0x20000000;
 constexpr std::uint32_t kSystemTimeBit = 0x40000000;
+constexpr char kConnectFailed[] =
+    "Communications Error: Serial port not opened or serial time code device "
+    "\nis missing or malfunctioning at selected settings. (16)";
 
 bool LooksLikeTimeCode(const std::string& text) {
-  if (text.size() != 11) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    bool colon = i % 3 == 2;
-    if (colon ? text[i] != ':' : (text[i] < '0' || text[i] > '9')) return false;
-  }
-  return true;
+  return std::regex_match(text, std::regex("\\d\\d:\\d\\d:\\d\\d:\\d\\d"));
 }
 
 class SetupDialogTest : public ::testing::Test {
@@ -61,6 +60,20 @@ class SetupDialogTest : public ::testing::Test {
     }
   }
   std::string Text(int id) { return m_windows.Text(id); }
+  // The dialog in one line: its two boxes, whether TEST/RUN is in, whether
+  // Set PC Clock is enabled and checked, the poll timer's period (0: none),
+  // and whether the test runs and lets the engine set the clock.
+  std::string Screen(const CSetupDlg& dialog) {
+    auto timer = m_windows.Current().timers.find(setup::kPollTimerId);
+    return Text(kStatusBox) + " | " + Text(kTimeCodeBox) + " | run " +
+           std::to_string(m_windows.Check(kTestRun)) + " pc " +
+           std::to_string(m_windows.Enabled(kSetPcClock)) +
+           std::to_string(m_windows.Check(kSetPcClock)) + " timer " +
+           std::to_string(
+               timer == m_windows.Current().timers.end() ? 0 : timer->second) +
+           " running " + std::to_string(dialog.m_running) + " set " +
+           std::to_string(dialog.m_clock.m_setClockEnabled);
+  }
   // Ticks until one tick has set the PC clock; checks that every tick's
   // beeps are those of its sets.
   void TicksUntilASet();
@@ -81,11 +94,9 @@ TEST_F(SetupDialogTest, ShowsTheSavedSettingsAndTheIdleState) {
   };
   const Case cases[] = {
       {0x00000000, kCom1, kNtsc, kLocalTime, 1},
-      {0x01000000, kCom1, kNtsc, kLocalTime, 1},
       {0x02000000 | kPalBit, kCom2, kPal, kLocalTime, 2},
       {0x03000000 | kSystemTimeBit, kCom3, kNtsc, kSystemTime, 3},
       {0x04000000 | kPalBit | kSystemTimeBit, kCom4, kPal, kSystemTime, 4},
-      {0x07000000, kCom1, kNtsc, kLocalTime, 7},
       {0x0F000000, kCom1, kNtsc, kLocalTime, 15},
   };
   for (const Case& c : cases) {
@@ -97,12 +108,10 @@ TEST_F(SetupDialogTest, ShowsTheSavedSettingsAndTheIdleState) {
         EXPECT_EQ(m_windows.Check(id), chosen ? 1 : 0) << id;
       }
       EXPECT_EQ(dialog.m_clock.m_comPort, c.comPort);
-      EXPECT_EQ(Text(kStatusBox), "Serial Port Closed");
-      EXPECT_EQ(Text(kTimeCodeBox), "Not Testing");
-      EXPECT_FALSE(m_windows.Enabled(kSetPcClock));
-      EXPECT_FALSE(m_windows.Click(kSetPcClock));
+      EXPECT_EQ(Screen(dialog),
+                "Serial Port Closed | Not Testing | run 0 pc 00 timer 0 "
+                "running 0 set 0");
       EXPECT_EQ(m_windows.Current().initResult, 1);
-      m_windows.Click(setup::kIdOk);
     });
     EXPECT_EQ(m_box.opens, 0);
   }
@@ -135,55 +144,19 @@ TEST_F(SetupDialogTest, AppendsTheAboutEntryAndSetsTheIcons) {
 
 // ---- starting and stopping a test ----
 
-TEST_F(SetupDialogTest, StartWithAnsweringBoxRunsTheTest) {
-  Run(0x02000000, [&](CSetupDlg& dialog) {
-    Start();
-    EXPECT_EQ(m_box.lastName, "COM2");
-    EXPECT_TRUE(m_box.isOpen());
-    EXPECT_EQ(dialog.m_clock.m_linkReady, 1);
-    EXPECT_EQ(dialog.m_running, 1);
-    EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
-    EXPECT_EQ(Text(kTimeCodeBox), "Initializing");
-    EXPECT_TRUE(m_windows.Enabled(kSetPcClock));
-    EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
-    EXPECT_EQ(m_windows.Check(kTestRun), 1);
-    ASSERT_TRUE(m_windows.TimerArmed());
-    EXPECT_EQ(m_windows.Current().timers[1], 150u);
-    EXPECT_TRUE(m_windows.m_messageBoxes.empty());
-  });
-  // The engine sleeps 50 ms before it opens the port.
-  ASSERT_FALSE(m_clock.Sleeps().empty());
-  EXPECT_EQ(m_clock.Sleeps()[0], 50u);
-}
-
 TEST_F(SetupDialogTest, FailedStartsShowTheLowerLayersBoxesThenTheError) {
-  struct Case {
-    const char* name;
-    bool failOpen;
-    std::vector<std::string> captions;
-  };
-  const Case cases[] = {
-      {"silent box", false, {"Communications Error"}},
-      {"port held by another program", true, {"", "Communications Error"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (bool failOpen : {false, true}) {
+    SCOPED_TRACE(failOpen ? "port held by another program" : "silent box");
     m_windows.m_messageBoxes.clear();
-    m_box.failOpen = c.failOpen;
+    m_box.failOpen = failOpen;
     m_box.answerHello = false;
     std::string statusDuringBoxes;
-    m_windows.m_onMessageBox = [&](const fakes::FakeMessageBox&) {
-      statusDuringBoxes = Text(kStatusBox);
-    };
+    m_windows.m_onMessageBox = [&] { statusDuringBoxes = Text(kStatusBox); };
     Run([&](CSetupDlg& dialog) {
       Start();
-      EXPECT_EQ(Text(kStatusBox), "Initialization Error! Check Settings");
-      EXPECT_EQ(Text(kTimeCodeBox), "Initializing");
-      EXPECT_EQ(m_windows.Check(kTestRun), 0);
-      EXPECT_TRUE(m_windows.Enabled(kSetPcClock));
-      EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
-      EXPECT_FALSE(m_windows.TimerArmed());
-      EXPECT_EQ(dialog.m_running, 0);
+      EXPECT_EQ(Screen(dialog),
+                "Initialization Error! Check Settings | Initializing | run 0 "
+                "pc 10 timer 0 running 0 set 0");
       EXPECT_FALSE(m_box.isOpen());
       // Set PC Clock can be checked but nothing uses it until a start.
       EXPECT_TRUE(m_windows.Click(kSetPcClock));
@@ -197,27 +170,21 @@ TEST_F(SetupDialogTest, FailedStartsShowTheLowerLayersBoxesThenTheError) {
     });
     // The boxes come first, while the status still reads as before.
     EXPECT_EQ(statusDuringBoxes, "Serial Port Closed");
-    ASSERT_EQ(m_windows.m_messageBoxes.size(), c.captions.size());
-    for (std::size_t i = 0; i < c.captions.size(); ++i) {
-      const fakes::FakeMessageBox& box = m_windows.m_messageBoxes[i];
-      EXPECT_EQ(box.caption, c.captions[i]);
-      EXPECT_EQ(box.owner, nullptr);
-    }
-    const fakes::FakeMessageBox& last = m_windows.m_messageBoxes.back();
-    EXPECT_EQ(last.text,
-              "Serial port not opened or serial time code device \nis missing "
-              "or malfunctioning at selected settings.");
-    EXPECT_EQ(last.style, setup::kBoxIconError);
-    if (c.failOpen) {
-      EXPECT_EQ(m_windows.m_messageBoxes[0].text, "Error opening COM port");
-      EXPECT_EQ(m_windows.m_messageBoxes[0].style, setup::kBoxOk);
-    }
+    std::vector<std::string> boxes{kConnectFailed};
+    if (failOpen) boxes.insert(boxes.begin(), ": Error opening COM port (0)");
+    EXPECT_EQ(m_windows.m_messageBoxes, boxes);
   }
 }
 
-TEST_F(SetupDialogTest, StopClosesThePortKeepsTheCodeAndClearsSetPcClock) {
-  Run([&](CSetupDlg& dialog) {
+TEST_F(SetupDialogTest, StartOpensThePortStopClosesItAndKeepsTheCode) {
+  const std::string running =
+      "Com Port Open. Quorvel found | Initializing | run 1 pc 10 timer 150 "
+      "running 1 set 0";
+  Run(0x02000000, [&](CSetupDlg& dialog) {
     Start();
+    EXPECT_EQ(m_box.lastName, "COM2");
+    EXPECT_TRUE(m_box.isOpen());
+    EXPECT_EQ(Screen(dialog), running);
     Ticks(3);
     std::string lastCode = Text(kTimeCodeBox);
     ASSERT_TRUE(LooksLikeTimeCode(lastCode)) << lastCode;
@@ -228,51 +195,39 @@ TEST_F(SetupDialogTest, StopClosesThePortKeepsTheCodeAndClearsSetPcClock) {
     ASSERT_TRUE(m_windows.Click(kTestRun));
     EXPECT_FALSE(m_box.isOpen());
     EXPECT_EQ(m_box.CountCalls("Close"), 1);
-    EXPECT_EQ(Text(kStatusBox), "Serial Port Closed");
-    EXPECT_EQ(Text(kTimeCodeBox), lastCode);
-    EXPECT_FALSE(m_windows.TimerArmed());
-    EXPECT_FALSE(m_windows.Enabled(kSetPcClock));
-    EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
-    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
-    EXPECT_EQ(dialog.m_running, 0);
-    // A start clears it too.
+    EXPECT_EQ(Screen(dialog), "Serial Port Closed | " + lastCode +
+                                  " | run 0 pc 00 timer 0 running 0 set 0");
+    // A start clears Set PC Clock too.
     dialog.m_clock.m_setClockEnabled = 1;
     Start();
-    EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 0);
-    EXPECT_EQ(m_windows.Check(kSetPcClock), 0);
+    EXPECT_EQ(Screen(dialog), running);
   });
+  EXPECT_TRUE(m_windows.m_messageBoxes.empty());
+  // The engine sleeps 50 ms before it opens the port.
+  ASSERT_FALSE(m_clock.Sleeps().empty());
+  EXPECT_EQ(m_clock.Sleeps()[0], 50u);
 }
 
 // ---- ticks ----
 
-TEST_F(SetupDialogTest, TicksShowTheTimeCodeOrNoTimeCode) {
-  Run([&](CSetupDlg&) {
+// Each tick shows the time code and re-arms the timer; the status shows the
+// link's text from the 21st on, counted across a stop and a start.
+TEST_F(SetupDialogTest, TicksShowTheCodeAndEvery21stTheStatus) {
+  Run([&](CSetupDlg& dialog) {
     Start();
+    const int starts = m_windows.Current().timerStarts;
     // Right after the connect the engine's history is empty, so the first
     // check cannot find a running code.
     Ticks(1);
     EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
     Ticks(1);
-    std::string code = Text(kTimeCodeBox);
-    EXPECT_TRUE(LooksLikeTimeCode(code)) << code;
-    EXPECT_EQ(code.substr(0, 6), "12:00:");
+    EXPECT_EQ(Text(kTimeCodeBox).substr(0, 6), "12:00:");
+    EXPECT_TRUE(LooksLikeTimeCode(Text(kTimeCodeBox))) << Text(kTimeCodeBox);
     m_box.Do("freeze on");
     Ticks(2);
     EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
     m_box.Do("freeze off");
-    for (int i = 0; i < 3; ++i) m_box.Script(fakes::Reply::kSilent);
-    Ticks(1);
-    EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
-  });
-}
-
-// Each tick re-arms the timer; the status shows the link's text from the
-// 21st on, counted across a stop and a start.
-TEST_F(SetupDialogTest, StatusIsRefreshedOnEvery21stTick) {
-  Run([&](CSetupDlg& dialog) {
-    Start();
-    const int starts = m_windows.Current().timerStarts;
-    Ticks(15);
+    Ticks(11);
     ASSERT_TRUE(m_windows.Click(kTestRun));
     Start();
     for (int tick = 16; tick <= 20; ++tick) {
@@ -283,9 +238,12 @@ TEST_F(SetupDialogTest, StatusIsRefreshedOnEvery21stTick) {
     Ticks(1);
     EXPECT_EQ(Text(kStatusBox), "BOX connected and responding.");
     EXPECT_EQ(dialog.m_tickCount, 0);
-    // A box that stops answering shows at the next refresh; the test goes on.
+    // A box that stops answering shows at once in the code box and at the
+    // next refresh in the status box; the test goes on.
     for (int i = 0; i < 30; ++i) m_box.Script(fakes::Reply::kSilent);
-    Ticks(20);
+    Ticks(1);
+    EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
+    Ticks(19);
     EXPECT_EQ(Text(kStatusBox), "BOX connected and responding.");
     Ticks(1);
     EXPECT_EQ(Text(kStatusBox), "BOX NOT responding! LED ON? Cables?");
@@ -294,8 +252,10 @@ TEST_F(SetupDialogTest, StatusIsRefreshedOnEvery21stTick) {
   });
 }
 
-// ---- radio buttons ----
+// ---- the settings ----
 
+// A click stores its choice at once, without stopping a running test; a new
+// port is opened at the next start, and nothing is saved without SAVE.
 TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnce) {
   struct Case {
     int id;
@@ -305,43 +265,31 @@ TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnce) {
   const Case cases[] = {
       {kSystemTime, &CTimeCodeClock::m_useSystemTime, 1},
       {kLocalTime, &CTimeCodeClock::m_useSystemTime, 0},
-      {kLocalTime, &CTimeCodeClock::m_useSystemTime, 0},  // already checked
       {kPal, &CTimeCodeClock::m_isPal, 1},
       {kNtsc, &CTimeCodeClock::m_isPal, 0},
       {kCom4, &CTimeCodeClock::m_comPort, 4},
-      {kCom3, &CTimeCodeClock::m_comPort, 3},
       {kCom2, &CTimeCodeClock::m_comPort, 2},
       {kCom1, &CTimeCodeClock::m_comPort, 1},
+      {kCom3, &CTimeCodeClock::m_comPort, 3},
   };
-  for (bool testing : {false, true}) {
-    SCOPED_TRACE(testing ? "during a test" : "outside a test");
-    Run(0x07000000 | kPalBit | kSystemTimeBit, [&](CSetupDlg& dialog) {
-      if (testing) Start();
-      for (const Case& c : cases) {
-        dialog.m_clock.*c.field = 99;
-        ASSERT_TRUE(m_windows.Click(c.id));
-        EXPECT_EQ(dialog.m_clock.*c.field, c.value) << c.id;
-        EXPECT_EQ(m_windows.Check(c.id), 1);
-      }
-      EXPECT_EQ(dialog.m_running, testing ? 1 : 0);
-    });
-  }
-  EXPECT_EQ(settings_sandbox::StoredWord(),
-            0x07000000 | kPalBit | kSystemTimeBit)
-      << "nothing is saved without SAVE";
-}
-
-TEST_F(SetupDialogTest, ANewPortTakesEffectAtTheNextStart) {
-  Run([&](CSetupDlg&) {
+  const std::uint32_t word = 0x07000000 | kPalBit | kSystemTimeBit;
+  Run(word, [&](CSetupDlg& dialog) {
     Start();
-    ASSERT_TRUE(m_windows.Click(kCom3));
+    for (const Case& c : cases) {
+      dialog.m_clock.*c.field = 99;
+      ASSERT_TRUE(m_windows.Click(c.id));
+      EXPECT_EQ(dialog.m_clock.*c.field, c.value) << c.id;
+      EXPECT_EQ(m_windows.Check(c.id), 1);
+    }
     Ticks(2);
+    EXPECT_EQ(dialog.m_running, 1);
     EXPECT_EQ(m_box.opens, 1);
-    EXPECT_EQ(m_box.lastName, "COM1");
+    EXPECT_EQ(m_box.lastName, "COM1") << "port 7 has no name of its own";
     ASSERT_TRUE(m_windows.Click(kTestRun));
     Start();
     EXPECT_EQ(m_box.lastName, "COM3");
   });
+  EXPECT_EQ(settings_sandbox::StoredWord(), word);
 }
 
 TEST_F(SetupDialogTest, SaveWritesTheChosenSettingsOrSaysWhyNot) {
@@ -349,29 +297,27 @@ TEST_F(SetupDialogTest, SaveWritesTheChosenSettingsOrSaysWhyNot) {
     SCOPED_TRACE(blocked ? "store refuses" : "store takes it");
     m_windows.m_messageBoxes.clear();
     std::string reason;
-    Run(kPalBit, [&](CSetupDlg& dialog) {
+    Run(kPalBit, [&](CSetupDlg&) {
       if (blocked) reason = settings_sandbox::BlockSaving(true);
-      m_windows.Click(kCom4);
-      m_windows.Click(kNtsc);
-      m_windows.Click(kSystemTime);
-      m_windows.Click(kSave);
+      for (int id : {kCom4, kNtsc, kSystemTime, kSave}) m_windows.Click(id);
       // The dialog stays as it was, with the choices as clicked.
       EXPECT_FALSE(m_windows.Current().ended);
       EXPECT_EQ(m_windows.Check(kCom4) + m_windows.Check(kNtsc) +
                     m_windows.Check(kSystemTime),
                 3);
-      if (!blocked) return;
-      ASSERT_EQ(m_windows.m_messageBoxes.size(), 1u);
-      const fakes::FakeMessageBox& box = m_windows.m_messageBoxes[0];
-      EXPECT_EQ(box.text, std::string(setup::kNotSavedText) + "\n" + reason);
-      EXPECT_EQ(box.caption, setup::kNotSavedCaption);
-      EXPECT_EQ(box.style, setup::kBoxIconError);
-      EXPECT_EQ(box.owner, dialog.GetSafeHwnd());
       // Once the rights are there, the same choices save.
-      settings_sandbox::BlockSaving(false);
-      m_windows.Click(kSave);
+      if (blocked) {
+        settings_sandbox::BlockSaving(false);
+        m_windows.Click(kSave);
+      }
     });
-    EXPECT_EQ(m_windows.m_messageBoxes.size(), blocked ? 1u : 0u);
+    EXPECT_EQ(
+        m_windows.m_messageBoxes,
+        blocked
+            ? std::vector<std::string>{"Settings Not Saved: The settings were "
+                                       "not saved.\n" +
+                                       reason + " (16) owned"}
+            : std::vector<std::string>{});
     EXPECT_EQ(settings_sandbox::StoredWord(), 0x04000000 | kSystemTimeBit);
   }
 }
@@ -435,28 +381,22 @@ void SetupDialogTest::TicksUntilASet() {
 
 // ---- ending the program and the About box ----
 
+// The window's handle is gone after the run, so a text written from the
+// destructor would fail the fake's check of the handle.
 TEST_F(SetupDialogTest, EndingDuringATestClosesThePortOnlyWithTheDialog) {
-  struct Case {
-    int command;
-    std::intptr_t result;
-  };
-  for (const Case& c : {Case{setup::kIdOk, 1}, Case{setup::kIdCancel, 2}}) {
-    SCOPED_TRACE(c.command);
+  for (std::intptr_t command : {setup::kIdOk, setup::kIdCancel}) {
+    SCOPED_TRACE(command);
     m_box.calls.clear();
-    ASSERT_TRUE(settings_sandbox::StoreWord(0));
-    std::size_t textsBefore = 0;
     {
       CSetupDlg dialog(nullptr);
       m_windows.OnModal(setup::kSetupDialogId, [&](FakeDialog&) {
         Start();
         Ticks(2);
-        textsBefore = m_windows.m_textLog.size();
-        m_windows.Command(c.command);
+        m_windows.Command(static_cast<int>(command));
         EXPECT_FALSE(m_windows.Tick()) << "the window's timer ends with it";
       });
-      EXPECT_EQ(dialog.DoModal(), c.result);
+      EXPECT_EQ(dialog.DoModal(), command);
       EXPECT_TRUE(m_box.isOpen()) << "the dialog does not stop the test";
-      EXPECT_EQ(m_windows.m_textLog.size(), textsBefore);
     }
     EXPECT_FALSE(m_box.isOpen());
     EXPECT_EQ(m_box.CountCalls("Close"), 1);
@@ -489,7 +429,6 @@ TEST_F(SetupDialogTest, HelpAndTheAboutEntryOpenTheAboutBoxWhileTheTestTicks) {
     EXPECT_TRUE(m_windows.TimerArmed());
   });
   EXPECT_EQ(m_windows.m_modalRuns, (std::vector<int>{102, 100, 100, 100}));
-  EXPECT_EQ(m_windows.m_modalResults[0], 1);
 }
 
 }  // namespace

@@ -12,14 +12,7 @@ here=$(dirname "$0")
 source "$here/../support/harness.sh"
 source "$here/dialog_steps.sh"
 need_boxsim
-harness_start moravel-wine "$@"
-mkdir -p "$out"
-harness_on_fail() {
-  echo "--- control map"; tail -30 "$work/map" 2>/dev/null
-  echo "--- program"; tail -20 "$work/moravel.log"
-  running && echo "(still running)"
-}
-start_xvfb 100 139
+dialog_start moravel-wine 100 139 "$@"
 start_box box "$work/com1" --mode pal
 
 key='HKLM\SYSTEM\CurrentControlSet\Services\QuorvelToClk'
@@ -28,7 +21,6 @@ wine reg add "$key" /v TcBoxInfo /t REG_DWORD /d 0x6100BEEF /f >"$work/reg.out" 
   fail "cannot store the settings word"
 map_ports COM1 "$device"
 
-export MORAVEL_CONTROL_MAP="$work/map"
 # A Wine desktop of its own draws the window frames, the caption and the
 # system menu as Windows does.
 "$wine_run" "$prefix" explorer /desktop=Moravel,800x600 "$moravel" \

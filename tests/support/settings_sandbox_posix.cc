@@ -3,8 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "clock/time_code_clock.h"
@@ -70,18 +71,14 @@ void PutRawValue(const void* data, std::uint32_t size) {
   platform::SettingsKey key;
   if (!platform::OpenSettingsKey(kSettingsKeyPath, &key)) std::abort();
   platform::CloseSettingsKey(key);
-  FILE* file = std::fopen(ValuePath().c_str(), "wb");
-  std::fwrite(data, 1, size, file);
-  std::fclose(file);
+  std::ofstream(ValuePath(), std::ios::binary)
+      .write(static_cast<const char*>(data), size);
 }
 
 std::string RawValue() {
-  std::string bytes;
-  FILE* file = std::fopen(ValuePath().c_str(), "rb");
-  if (file == nullptr) return "<missing>";
-  for (int c; (c = std::fgetc(file)) != EOF;) bytes += static_cast<char>(c);
-  std::fclose(file);
-  return bytes;
+  std::ifstream file(ValuePath(), std::ios::binary);
+  if (!file) return "<missing>";
+  return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 std::string BlockSaving(bool on) {
