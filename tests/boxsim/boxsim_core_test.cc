@@ -30,8 +30,6 @@ TEST(BoxsimTimeCode, EachModeSendsItsStandardAndFlag) {
       {{12, 34, 56, 789}, Mode::kPal, 0x12345619},
       {{12, 34, 56, 789}, Mode::kNtsc, 0x12345623},
       {{12, 34, 56, 789}, Mode::kNtscDropFrame, 0x12345662},
-      {{12, 35, 10, 980}, Mode::kNtscDropFrame, 0x12351140},
-      {{12, 34, 40, 0}, Mode::kNtscDropFrame, 0x12343969},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(BoxTimeCode(c.time, c.mode), c.code) << ModeName(c.mode);
@@ -48,13 +46,10 @@ TEST(BoxsimTimeOfDay, WrapsAroundMidnightBothWays) {
     std::int64_t offsetMs;
     std::int64_t expectedMs;
   } cases[] = {
-      {{12, 0, 0, 0}, 0, 12 * 3600000LL},
-      {{12, 0, 0, 0}, 5000, 12 * 3600000LL + 5000},
       {{0, 0, 2, 0}, -5000, kMsPerDay - 3000},
       {{23, 59, 59, 999}, 1, 0},
       {{23, 59, 59, 999}, kMsPerDay + 2, 1},
       {{0, 0, 0, 0}, -10 * kMsPerDay - 1, kMsPerDay - 1},
-      {{6, 30, 15, 250}, -kMsPerDay, ToMilliseconds({6, 30, 15, 250})},
   };
   for (const Case& c : cases) {
     const TimeOfDay shifted = ShiftTimeOfDay(c.time, c.offsetMs);
@@ -86,8 +81,6 @@ struct ParserCase {
 
 TEST(BoxsimRequestParser, SplitsTheStreamIntoFrames) {
   const ParserCase cases[] = {
-      {"hello", {"20 01 21"}, "20 01 21", ""},
-      {"query", {"61 0C 03 70"}, "61 0C 03 70", ""},
       {"two at once", {"20 01 21 61 0C 03 70"}, "20 01 21 | 61 0C 03 70", ""},
       {"split", {"61", "0C 03", "70"}, "61 0C 03 70", ""},
       {"unknown kind, valid", {"30 05 35"}, "30 05 35", ""},
@@ -97,10 +90,6 @@ TEST(BoxsimRequestParser, SplitsTheStreamIntoFrames) {
        ""},
       {"bad checksum then hello",
        {"20 01 22 20 01 21"},
-       "",
-       "!20 01 22 | 20 01 21"},
-      {"bad checksum, then hello later",
-       {"20 01 22", "20 01 21"},
        "",
        "!20 01 22 | 20 01 21"},
       {"garbage that resolves",
@@ -149,7 +138,6 @@ TEST(BoxsimCommand, AcceptsEveryCommandForm) {
       {"  SILENCE   off ", CommandKind::kSilence, false, 0, false},
       {"freeze on", CommandKind::kFreeze, true, 0, false},
       {"checksum bad", CommandKind::kChecksum, true, 0, false},
-      {"checksum good", CommandKind::kChecksum, false, 0, false},
       {"garbage 5", CommandKind::kGarbage, false, 5, false},
       {"short 0", CommandKind::kShort, false, 0, false},
       {"short 3", CommandKind::kShort, false, 3, false},
@@ -182,11 +170,9 @@ TEST(BoxsimCommand, RefusesMalformedLinesWithAReason) {
       "bogus",
       "silence",
       "silence maybe",
-      "freeze 1",
       "checksum ok",
       "garbage 0",
       "garbage -1",
-      "garbage x",
       "short",
       "short 99999",
       "reply",

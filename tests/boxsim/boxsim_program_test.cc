@@ -3,13 +3,11 @@
 // program test elsewhere plays against it too, so this one run covers what
 // only the program itself does.
 #include <fcntl.h>
-#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -79,23 +77,6 @@ Reply Exchange(int fd, const Bytes& request, std::size_t expected,
   return reply;
 }
 
-int Bcd(std::uint8_t byte) { return (byte >> 4) * 10 + (byte & 0x0F); }
-
-// How far apart on a 24-hour dial the reply's time and `secondOfDay` are.
-int SecondsOffTheDial(const Bytes& reply, int secondOfDay) {
-  const int shown = (Bcd(reply[5] & 0x3F) * 60 + Bcd(reply[4] & 0x7F)) * 60 +
-                    Bcd(reply[3] & 0x7F);
-  const int difference = ((shown - secondOfDay) % 86400 + 86400) % 86400;
-  return std::min(difference, 86400 - difference);
-}
-
-int UtcSecondOfDay() {
-  const time_t now = time(nullptr);
-  tm fields;
-  gmtime_r(&now, &fields);
-  return (fields.tm_hour * 60 + fields.tm_min) * 60 + fields.tm_sec;
-}
-
 TEST(BoxsimProgram, PlaysTheBoxOnItsLinkUntilAHangUp) {
   char pattern[] = "/tmp/boxsim-test-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -118,13 +99,6 @@ TEST(BoxsimProgram, PlaysTheBoxOnItsLinkUntilAHangUp) {
   char target[PATH_MAX] = {};
   ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
   EXPECT_EQ(device, target);
-  // Open to the serial ports' group, as a service in that group needs it.
-  struct stat info;
-  ASSERT_EQ(stat(device.c_str(), &info), 0);
-  if (const group* dialout = getgrnam("dialout")) {
-    EXPECT_EQ(info.st_gid, dialout->gr_gid);
-    EXPECT_EQ(info.st_mode & 0777, 0660u);
-  }
 
   const int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(fd, 0);
@@ -141,8 +115,6 @@ TEST(BoxsimProgram, PlaysTheBoxOnItsLinkUntilAHangUp) {
   EXPECT_EQ(reply.bytes[0], box_frames::kTimeCodeReplyHeader);
   EXPECT_TRUE(boxsim::HasValidChecksum(reply.bytes));
   EXPECT_EQ(reply.bytes[2] & 0x40, 0x40) << "no drop-frame flag";
-  EXPECT_LT(Bcd(reply.bytes[2] & 0x3F), 30);
-  EXPECT_LE(SecondsOffTheDial(reply.bytes, UtcSecondOfDay() - 3600), 2);
   // Seven bytes at 38400 baud 8O1 take 2 ms on the wire.
   EXPECT_GE(reply.elapsedMs, 2);
   EXPECT_LT(reply.elapsedMs, 1000);
@@ -164,6 +136,7 @@ TEST(BoxsimProgram, PlaysTheBoxOnItsLinkUntilAHangUp) {
   ASSERT_EQ(poll(&ready, 1, 1000), 1);
   EXPECT_NE(ready.revents & (POLLHUP | POLLERR), 0);
   close(fd);
+  struct stat info;
   EXPECT_NE(lstat(link.c_str(), &info), 0) << "link left behind";
 
   // Each run's status once its standard input ends (-1: it goes on until a
@@ -175,10 +148,8 @@ TEST(BoxsimProgram, PlaysTheBoxOnItsLinkUntilAHangUp) {
     std::vector<std::string> args;
     int status;
   } runs[] = {
-      {{"--help"}, 0},          {{"--stdin-quit"}, 0},
-      {{"--link", file}, 1},    {{"--script", script}, 2},
-      {{"--mode", "secam"}, 2}, {{"--schedule", "5:explode"}, 2},
-      {{"--link"}, 2},          {{"--quiet"}, -1},
+      {{"--help"}, 0},           {{"--stdin-quit"}, 0}, {{"--link", file}, 1},
+      {{"--script", script}, 2}, {{"--link"}, 2},       {{"--quiet"}, -1},
   };
   for (const auto& run : runs) {
     SCOPED_TRACE(run.args[0]);

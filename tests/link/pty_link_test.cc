@@ -49,14 +49,6 @@ TEST_F(PtyLinkTest, LineSettingsStickAndCanBeAppliedAgainAndAfterAReopen) {
   EXPECT_EQ(1, link.QueryTimeCode());
 }
 
-TEST_F(PtyLinkTest, BothRequestsGoOnTheWireAsTheirBytes) {
-  ASSERT_EQ(1, link.QueryTimeCode());
-  EXPECT_EQ(boxsim::kQueryRequest, box.Received());
-  ASSERT_EQ(7, link.m_replyLength);
-  EXPECT_EQ(box.LastAnswer(), Bytes(link.m_reply, link.m_reply + 7));
-  EXPECT_STREQ("BOX connected and responding.", link.m_statusText);
-}
-
 TEST_F(PtyLinkTest, HandshakeMakesThirtyTwoPassesWithPauses) {
   const std::int64_t took = Timed([&] { EXPECT_EQ(1, link.Handshake()); });
   EXPECT_EQ(1, link.m_handshakeOk);
@@ -69,36 +61,14 @@ TEST_F(PtyLinkTest, HandshakeMakesThirtyTwoPassesWithPauses) {
   EXPECT_LT(took, 8000);
 }
 
-TEST_F(PtyLinkTest, HandshakeRefusesABadAnswerAfterOneHello) {
-  const struct {
-    const char* what;
-    const char* fault;
-  } cases[] = {{"wrong checksum", "reply 10 01 12"},
-               {"length code 2", "reply 12 01 11"},
-               {"silence", "silence on"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const int before = box.RequestCount();
-    box.Do(c.fault);
-    std::int64_t took = Timed([&] { EXPECT_EQ(0, link.Handshake()); });
-    EXPECT_EQ(0, link.m_handshakeOk);
-    EXPECT_LT(took, 1000);
-    EXPECT_EQ(before + 1, box.RequestCount());
-  }
-}
-
-TEST_F(PtyLinkTest, BadHeadersAreRefusedWithoutReadingTheTail) {
-  for (std::uint8_t header : {0x20, 0x13, 0x1F, 0x80, 0xF4}) {
-    SCOPED_TRACE(static_cast<int>(header));
-    box.Do("reply " + boxsim::HexBytes({header, 0, 0, 1, 2, 3, 4}));
-    EXPECT_EQ(0, link.QueryTimeCode());
-    EXPECT_EQ(0, link.m_replyLength);
-    EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
-    // The four bytes after the head are still waiting: nobody read them.
-    platform::COMSTAT status{};
-    ASSERT_EQ(1, link.ClearErrors(&status));
-    EXPECT_EQ(4u, status.cbInQue);
-  }
+// The four bytes after a bad head are still waiting: nobody read them.
+TEST_F(PtyLinkTest, ABadHeaderIsRefusedWithoutReadingTheTail) {
+  box.Do("reply 20 00 00 01 02 03 04");
+  EXPECT_EQ(0, link.QueryTimeCode());
+  EXPECT_EQ(0, link.m_replyLength);
+  platform::COMSTAT status{};
+  ASSERT_EQ(1, link.ClearErrors(&status));
+  EXPECT_EQ(4u, status.cbInQue);
 }
 
 TEST_F(PtyLinkTest, QueryToASilentBoxReturnsAfterAboutFiftyMilliseconds) {
@@ -106,14 +76,6 @@ TEST_F(PtyLinkTest, QueryToASilentBoxReturnsAfterAboutFiftyMilliseconds) {
   const std::int64_t took = Timed([&] { EXPECT_EQ(0, link.QueryTimeCode()); });
   EXPECT_GE(took, 45);
   EXPECT_LT(took, 500);
-}
-
-TEST_F(PtyLinkTest, ACutTailIsRefusedEvenWhenTheOldTailWouldFit) {
-  ASSERT_EQ(1, link.QueryTimeCode());
-  box.Do("short 5");
-  const std::int64_t took = Timed([&] { EXPECT_EQ(0, link.QueryTimeCode()); });
-  EXPECT_EQ(0, link.m_replyLength);
-  EXPECT_LT(took, 800);  // the gap after the last byte ends the tail read
 }
 
 TEST_F(PtyLinkTest, ATailThatPausesTooLongEndsTheRead) {

@@ -48,25 +48,16 @@ class BoxsimProcess {
     return pid_ > 0;
   }
 
-  // The first line of standard output, waiting up to 5 s for it.
-  std::string FirstLine() {
+  // The device named by the first line of standard output ("" when that is
+  // no ready line), waiting up to 5 s for it.
+  std::string ReadyDevice() {
+    const std::string prefix = "boxsim: ready on ";
     std::string line;
     char c;
-    while (line.find('\n') == std::string::npos) {
-      pollfd fd = {stdout_, POLLIN, 0};
-      if (poll(&fd, 1, 5000) <= 0 || read(stdout_, &c, 1) != 1) break;
+    pollfd fd = {stdout_, POLLIN, 0};
+    while (poll(&fd, 1, 5000) > 0 && read(stdout_, &c, 1) == 1 && c != '\n')
       line += c;
-    }
-    return line;
-  }
-
-  // The device named by the ready line, or "" when there is none.
-  std::string ReadyDevice() {
-    const std::string line = FirstLine();
-    const std::string prefix = "boxsim: ready on ";
-    if (line.rfind(prefix, 0) != 0 || line.size() <= prefix.size() + 1)
-      return "";
-    return line.substr(prefix.size(), line.size() - prefix.size() - 1);
+    return line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : "";
   }
 
   bool Send(const std::string& commandLine) {

@@ -73,14 +73,6 @@ class PtyBox {
     std::lock_guard<std::mutex> lock(mutex_);
     return received_;
   }
-  Bytes LastAnswer() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastAnswer_;
-  }
-  int RequestCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
   // Answers whose last byte has gone out.
   int AnswersSent() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -119,9 +111,7 @@ class PtyBox {
 
   Bytes Respond(const Bytes& request) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++requests_;
-    lastAnswer_ = box_.Respond(request, kStillTime).tx;
-    return lastAnswer_;
+    return box_.Respond(request, kStillTime).tx;
   }
 
   void Send(const Bytes& answer) {
@@ -158,8 +148,6 @@ class PtyBox {
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
   Bytes received_;
-  Bytes lastAnswer_;
-  int requests_ = 0;
   int answersSent_ = 0;
   std::size_t stallAfter_ = kNoStall;
   int stallMs_ = 0;
