@@ -1,24 +1,70 @@
 // The link over a real pseudo-terminal: the termios backend, its time-outs
 // and exclusive open, and the exchanges as a box on the other end sees them.
+// The box is the simulator program, as the program tests play it; its
+// standard input takes commands and its log shows what it heard.
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
 #include "link/box_link.h"
-#include "tests/support/pty_box.h"
 #include "tests/support/settings_sandbox.h"
+#include "tests/support/steady_ms.h"
 #include "tools/boxsim/boxsim_core.h"
 
 namespace {
 
-using boxsim::Bytes;
 using fakes::MonotonicMs;
+using fakes::WaitFor;
 
 class PtyLinkTest : public ::testing::Test {
  protected:
+  // A reply starts 15 ms after its request, past the interval time-out: only
+  // the total one, long enough for a loaded machine, may run before a read's
+  // first byte.
   void SetUp() override {
-    ASSERT_TRUE(box.ok());
-    settings_sandbox::MapCom1(box.slavePath());
+    char pattern[] = "/tmp/quorvel-pty-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    box_ =
+        popen(("exec " BOXSIM_PATH " --stdin-quit --turnaround 15 --link " +
+               folder_ + "/com1 --log " + folder_ + "/log >" + folder_ + "/out")
+                  .c_str(),
+              "w");
+    ASSERT_NE(box_, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return Count("out", "ready on") > 0; }));
+    settings_sandbox::MapCom1(folder_ + "/com1");
     ASSERT_EQ(1, link.Open(1, 0));
-    ASSERT_EQ(1, link.SetTimeouts(10, 10, 20, 10, 10));
+    ASSERT_EQ(1, link.SetTimeouts(10, 100, 1000, 10, 10));
+  }
+  void TearDown() override {
+    link.Close();
+    if (box_) pclose(box_);
+    std::filesystem::remove_all(folder_);
+  }
+
+  // How often `text` occurs in one of the simulator's files.
+  int Count(const char* file, const std::string& text) {
+    std::stringstream all;
+    all << std::ifstream(folder_ + "/" + file).rdbuf();
+    int n = 0;
+    for (std::size_t at = 0;
+         (at = all.str().find(text, at)) != std::string::npos; ++at)
+      ++n;
+    return n;
+  }
+
+  // A command of the simulator's language, once the simulator has taken it.
+  void Do(const std::string& command) {
+    const int before = Count("log", "[stdin]");
+    fputs((command + "\n").c_str(), box_);
+    fflush(box_);
+    ASSERT_TRUE(WaitFor([&] { return Count("log", "[stdin]") > before; }));
   }
 
   // Milliseconds that `call` took.
@@ -29,7 +75,15 @@ class PtyLinkTest : public ::testing::Test {
     return MonotonicMs() - start;
   }
 
-  fakes::PtyBox box;
+  // The bytes waiting in the link's input.
+  std::uint32_t Waiting() {
+    platform::COMSTAT status{};
+    EXPECT_EQ(1, link.ClearErrors(&status));
+    return status.cbInQue;
+  }
+
+  std::string folder_;
+  FILE* box_ = nullptr;
   CBoxLink link;
 };
 
@@ -40,67 +94,63 @@ TEST_F(PtyLinkTest, LineSettingsStickAndCanBeAppliedAgainAndAfterAReopen) {
   ASSERT_EQ(1, link.FetchState());
   EXPECT_EQ(38400u, link.m_dcb.BaudRate);
   ASSERT_EQ(1, link.FetchTimeouts());
-  EXPECT_EQ(20u, link.m_timeouts.ReadTotalTimeoutConstant);
+  EXPECT_EQ(1000u, link.m_timeouts.ReadTotalTimeoutConstant);
   EXPECT_EQ(1, link.ApplyLineSettings());
   ASSERT_EQ(1, link.Close());
   ASSERT_EQ(1, link.Open(1, 0));
   EXPECT_EQ(1, link.ApplyLineSettings());
-  ASSERT_EQ(1, link.SetTimeouts(10, 10, 20, 10, 10));
+  ASSERT_EQ(1, link.SetTimeouts(10, 100, 1000, 10, 10));
   EXPECT_EQ(1, link.QueryTimeCode());
 }
 
 TEST_F(PtyLinkTest, HandshakeMakesThirtyTwoPassesWithPauses) {
   const std::int64_t took = Timed([&] { EXPECT_EQ(1, link.Handshake()); });
   EXPECT_EQ(1, link.m_handshakeOk);
-  Bytes expected;
-  for (int i = 0; i < 32; ++i)
-    expected.insert(expected.end(), boxsim::kHelloRequest.begin(),
-                    boxsim::kHelloRequest.end());
-  EXPECT_EQ(expected, box.Received());
+  EXPECT_TRUE(WaitFor([&] { return Count("log", "rx 20 01 21 ") == 32; }));
+  EXPECT_EQ(32, Count("log", " rx "));
   EXPECT_GE(took, 32 * 30);
   EXPECT_LT(took, 8000);
 }
 
 // The four bytes after a bad head are still waiting: nobody read them.
 TEST_F(PtyLinkTest, ABadHeaderIsRefusedWithoutReadingTheTail) {
-  box.Do("reply 20 00 00 01 02 03 04");
+  Do("reply 20 00 00 01 02 03 04");
   EXPECT_EQ(0, link.QueryTimeCode());
   EXPECT_EQ(0, link.m_replyLength);
-  platform::COMSTAT status{};
-  ASSERT_EQ(1, link.ClearErrors(&status));
-  EXPECT_EQ(4u, status.cbInQue);
+  EXPECT_TRUE(WaitFor([&] { return Waiting() == 4; })) << Waiting();
 }
 
 TEST_F(PtyLinkTest, QueryToASilentBoxReturnsAfterAboutFiftyMilliseconds) {
-  box.Do("silence on");
+  Do("silence on");
+  ASSERT_EQ(1, link.SetTimeouts(10, 10, 20, 10, 10));
   const std::int64_t took = Timed([&] { EXPECT_EQ(0, link.QueryTimeCode()); });
   EXPECT_GE(took, 45);
   EXPECT_LT(took, 500);
 }
 
-TEST_F(PtyLinkTest, ATailThatPausesTooLongEndsTheRead) {
-  box.StallNextAnswer(3, 200);
-  const int sent = box.AnswersSent();
-  EXPECT_EQ(0, link.QueryTimeCode());
-  // The late tail lands in the input after the refusal; the next exchange
-  // must throw it away rather than take it for a reply.
-  ASSERT_TRUE(fakes::WaitFor([&] { return box.AnswersSent() > sent; }));
-  // A pause within the tail's time-out is no gap between bytes.
-  box.StallNextAnswer(3, 25);
+// A tail that stops short ends the read once the line is quiet; bytes left over
+// from an earlier exchange are thrown away rather than taken for a reply.
+TEST_F(PtyLinkTest, ACutTailEndsTheReadAndLeftoverBytesAreDropped) {
+  Do("short 5");
+  const std::int64_t took = Timed([&] { EXPECT_EQ(0, link.QueryTimeCode()); });
+  EXPECT_LT(took, 800);
+  Do("reply 74 0C 15");
+  ASSERT_EQ(1, link.SendFrame(boxsim::kHelloRequest.data()));
+  ASSERT_TRUE(WaitFor([&] { return Waiting() == 3; }));
   EXPECT_EQ(1, link.QueryTimeCode());
+  EXPECT_EQ(7, link.m_replyLength);
 }
 
 TEST_F(PtyLinkTest, ReadTimeoutsKeepTheirWindowsMeaning) {
-  ASSERT_EQ(1, link.SetTimeouts(10, 100, 1000, 10, 10));
   std::uint8_t buffer[8];
   // The interval time-out ends a read once bytes have begun to arrive.
-  box.Do("reply 55");
+  Do("reply 55");
   ASSERT_EQ(1, link.SendFrame(boxsim::kHelloRequest.data()));
   std::int64_t took = Timed([&] { EXPECT_EQ(1, link.Read(buffer, 8)); });
   EXPECT_EQ(1u, link.BytesRead());
   EXPECT_LT(took, 1000);  // the total time-out would be 1800 ms
   // A read that gets all its bytes returns at once.
-  box.Do("reply 01 02 03 04");
+  Do("reply 01 02 03 04");
   ASSERT_EQ(1, link.SendFrame(boxsim::kHelloRequest.data()));
   took = Timed([&] { EXPECT_EQ(1, link.Read(buffer, 4)); });
   EXPECT_EQ(4u, link.BytesRead());
