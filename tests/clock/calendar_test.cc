@@ -34,18 +34,11 @@ TEST(Calendar, ValidSystemTimeTable) {
       {2026, 3, 14, 12, 60, 0, 0, false},
       {2026, 3, 14, 12, 0, 60, 0, false},
       {2026, 3, 14, 12, 0, 0, 1000, false},
-      {2026, 1, 31, 12, 0, 0, 0, true},
-      {2026, 1, 32, 12, 0, 0, 0, false},
-      {2026, 4, 30, 12, 0, 0, 0, true},
-      {2026, 4, 31, 12, 0, 0, 0, false},
-      {2026, 12, 31, 12, 0, 0, 0, true},
       {2026, 13, 1, 12, 0, 0, 0, false},
       {2026, 0, 1, 12, 0, 0, 0, false},
       {2026, 4, 0, 12, 0, 0, 0, false},
       {2024, 2, 29, 12, 0, 0, 0, true},
       {2024, 2, 30, 12, 0, 0, 0, false},
-      {2026, 2, 28, 12, 0, 0, 0, true},
-      {2026, 2, 29, 12, 0, 0, 0, false},
       {2000, 2, 29, 12, 0, 0, 0, true},
       {1900, 2, 29, 12, 0, 0, 0, false},
       {1601, 1, 1, 0, 0, 0, 0, true},
@@ -53,7 +46,7 @@ TEST(Calendar, ValidSystemTimeTable) {
       {30827, 12, 31, 12, 0, 0, 0, true},
       {30828, 1, 1, 12, 0, 0, 0, false},
   };
-  // Each month's last day, and the day after it.
+  // Each month's last day, and the day after it, in a common year.
   const int lastDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   for (int month = 1; month <= 12; ++month) {
     EXPECT_TRUE(IsValidSystemTime(Record(2026, month, lastDays[month - 1])));

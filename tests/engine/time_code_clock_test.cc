@@ -75,38 +75,46 @@ class EngineTest : public ::testing::Test {
 
 // ---- One check against the clock -------------------------------------------
 
-// At frame resolution, and what the owner is told of it: the difference the
-// short way round midnight.
+// At frame resolution, against local or system time as configured, and what
+// the owner is told of it: the difference the short way round midnight.
 TEST_F(EngineTest, CheckComparesAtFrameResolution) {
+  constexpr std::int64_t kZoneMs = 2 * fake::kMsPerHour;
+  clock.SetZoneOffsetMs(kZoneMs);
   ConnectReady();
   const struct {
     const char* name;
-    int isPal;
-    std::int64_t reading;
-    PackedTimeCode code;  // as the reply's four bytes read; 0: no reply
+    int isPal, useSystemTime;
+    std::int64_t reading;  // local
+    PackedTimeCode code;   // as the reply's four bytes read; 0: no reply
     int expected, dropFrameAfter, differenceMs;
   } cases[] = {
-      {"NTSC in step", 0, At(12, 34, 56, 789), 0x12345622, 1, 0, -57},
-      {"NTSC into the next second", 0, At(12, 34, 56, 789), 0x12345702, 0, 0,
+      {"NTSC in step", 0, 0, At(12, 34, 56, 789), 0x12345622, 1, 0, -57},
+      {"NTSC into the next second", 0, 0, At(12, 34, 56, 789), 0x12345702, 0, 0,
        277},
-      {"PAL two frames behind", 1, At(12, 34, 56, 789), 0x12345617, 1, 0, -109},
-      {"PAL three frames behind", 1, At(12, 34, 56, 789), 0x12345616, 0, 0,
+      {"PAL two frames behind", 1, 0, At(12, 34, 56, 789), 0x12345617, 1, 0,
+       -109},
+      {"PAL three frames behind", 1, 0, At(12, 34, 56, 789), 0x12345616, 0, 0,
        -149},
-      {"PAL ignores the drop-frame bit", 1, At(12, 34, 56, 789), 0x12345659, 1,
-       0, -29},
-      {"drop-frame flag from the reply", 0, At(12, 34, 40, 0), 0x12343969, 1, 1,
-       0},
-      {"same code without the flag", 0, At(12, 34, 40, 0), 0x12343929, 0, 0,
+      {"PAL ignores the drop-frame bit", 1, 0, At(12, 34, 56, 789), 0x12345659,
+       1, 0, -29},
+      {"drop-frame flag from the reply", 0, 0, At(12, 34, 40, 0), 0x12343969, 1,
+       1, 0},
+      {"same code without the flag", 0, 0, At(12, 34, 40, 0), 0x12343929, 0, 0,
        -35},
-      {"code past midnight", 1, At(23, 59, 58, 0), 0x00000100, 0, 0, 3000},
-      {"code before midnight", 1, At(0, 0, 1, 0), 0x23595800, 0, 0, -3000},
-      {"box silent", 0, At(0, 0, 1, 0), 0, 1, 0, 0},
+      {"system time", 0, 1, At(12, 0, 0, 500), 0x10000015, 1, 0, -1},
+      {"system time is not local", 0, 1, At(12, 0, 0, 500), 0x12000015, 0, 0,
+       kZoneMs - 1},
+      {"code past midnight", 1, 0, At(23, 59, 58, 0), 0x00000100, 0, 0, 3000},
+      {"code before midnight", 1, 0, At(0, 0, 1, 0), 0x23595800, 0, 0, -3000},
+      {"box silent", 0, 0, At(0, 0, 1, 0), 0, 1, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     engine.m_isPal = c.isPal;
+    engine.m_useSystemTime = c.useSystemTime;
     engine.m_dropFrame = 0;
     clock.StartAtLocal(c.reading);
+    clock.ClearEvents();
     PrimeHistoryBelow(0x00000010);
     Answer(c.code);
     EXPECT_EQ(engine.CheckAgainstClock(), c.expected);
@@ -119,37 +127,22 @@ TEST_F(EngineTest, CheckComparesAtFrameResolution) {
     EXPECT_EQ(engine.m_recentCodes[0], c.code & kTimeCodeMask);
     EXPECT_EQ(engine.m_figures.lastCode, c.code & kTimeCodeMask);
     EXPECT_EQ(engine.m_figures.differenceMs, c.differenceMs);
+    const fake::ClockEvent& read = clock.Events().front();
+    EXPECT_EQ(read.call,
+              c.useSystemTime ? ClockCall::kGetSystem : ClockCall::kGetLocal);
+    // The poll's timing is in the code's frame, with UTC beside it.
+    const PollTiming& poll = engine.m_lastPoll;
+    EXPECT_EQ(poll.beforeUs, fake::ToMs(read.time) * 1000);
+    EXPECT_GT(poll.afterUs, poll.beforeUs);
+    EXPECT_EQ(poll.beforeUs - poll.beforeUtcUs,
+              c.useSystemTime ? 0 : kZoneMs * 1000);
+    EXPECT_EQ(poll.code, c.code & kTimeCodeMask);
   }
   box.ScriptCode(0x12345663);
   engine.CheckAgainstClock();
   char text[12];
   EXPECT_EQ(engine.FormatTimeCode(text), 11);
   EXPECT_STREQ(text, "12:34:56:23");
-}
-
-TEST_F(EngineTest, CheckReadsLocalOrSystemTimeAsConfigured) {
-  clock.SetZoneOffsetMs(2 * fake::kMsPerHour);
-  ConnectReady();
-  clock.StartAtUtc(At(10, 0, 0, 500));  // local 12:00:00.500
-  for (int useSystemTime : {1, 0}) {
-    SCOPED_TRACE(useSystemTime);
-    engine.m_useSystemTime = useSystemTime;
-    PrimeHistoryBelow(0x00000010);
-    clock.ClearEvents();
-    const PackedTimeCode code = useSystemTime ? 0x10000015 : 0x12000015;
-    box.ScriptCode(code);
-    EXPECT_EQ(engine.CheckAgainstClock(), 1);
-    ASSERT_FALSE(clock.Events().empty());
-    EXPECT_EQ(clock.Events().front().call,
-              useSystemTime ? ClockCall::kGetSystem : ClockCall::kGetLocal);
-    // The poll's timing is in the code's frame, with UTC beside it.
-    const PollTiming& poll = engine.m_lastPoll;
-    EXPECT_EQ(poll.beforeUs, fake::ToMs(clock.Events().front().time) * 1000);
-    EXPECT_GT(poll.afterUs, poll.beforeUs);
-    EXPECT_EQ(poll.beforeUs - poll.beforeUtcUs,
-              useSystemTime ? 0 : 2 * fake::kMsPerHour * 1000);
-    EXPECT_EQ(poll.code, code);
-  }
 }
 
 TEST_F(EngineTest, HistoryAfterLostRepeatedAndBackwardCodes) {

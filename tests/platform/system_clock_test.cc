@@ -20,24 +20,19 @@ using platform::SYSTEMTIME;
 
 platform::ClockBackend& Real() { return platform::SystemClock(); }
 
-TEST(SystemClock, SystemTimeIsUtcWithTheRightWeekday) {
+// Both readings valid, with their weekday; UTC near the C library's time,
+// and the local time a whole zone away from it.
+TEST(SystemClock, ReadingsAreUtcAndLocalTime) {
   SYSTEMTIME utc;
+  SYSTEMTIME local;
   Real().GetSystemTime(&utc);
+  Real().GetLocalTime(&local);
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr)) * 1000;
   EXPECT_LT(std::llabs(fake::ToMs(utc) - now), 5000);
-  EXPECT_EQ(utc.wDayOfWeek, fake::ToRecord(fake::ToMs(utc)).wDayOfWeek);
-  EXPECT_TRUE(IsValidSystemTime(utc));
-}
-
-TEST(SystemClock, LocalTimeDiffersFromUtcByAZoneOffset) {
-  SYSTEMTIME local;
-  SYSTEMTIME utc;
-  Real().GetLocalTime(&local);
-  Real().GetSystemTime(&utc);
-  EXPECT_TRUE(IsValidSystemTime(local));
-  EXPECT_EQ(local.wDayOfWeek, fake::ToRecord(fake::ToMs(local)).wDayOfWeek);
-  // Rounded to whole minutes, the offset is a multiple of 15 minutes within
-  // a day's worth of zones.
+  for (const SYSTEMTIME& t : {utc, local}) {
+    EXPECT_TRUE(IsValidSystemTime(t));
+    EXPECT_EQ(t.wDayOfWeek, fake::ToRecord(fake::ToMs(t)).wDayOfWeek);
+  }
   const std::int64_t minutes =
       fake::FloorDiv(fake::ToMs(local) - fake::ToMs(utc) + 30000, 60000);
   EXPECT_LE(std::llabs(minutes), 14 * 60);
@@ -45,26 +40,9 @@ TEST(SystemClock, LocalTimeDiffersFromUtcByAZoneOffset) {
 }
 
 #ifndef _WIN32
-class ZoneTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* zone = std::getenv("TZ");
-    m_hadZone = zone != nullptr;
-    if (m_hadZone) m_zone = zone;
-  }
-  void TearDown() override {
-    if (m_hadZone) {
-      setenv("TZ", m_zone.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-  bool m_hadZone = false;
-  std::string m_zone;
-};
-
-TEST_F(ZoneTest, LocalTimeFollowsTheZoneRules) {
+TEST(SystemClock, LocalTimeFollowsTheZoneRules) {
+  const char* const saved = std::getenv("TZ");
+  const std::string zone = saved ? saved : "";
   const struct {
     const char* zone;
     std::int64_t offsetMinutes;
@@ -77,10 +55,16 @@ TEST_F(ZoneTest, LocalTimeFollowsTheZoneRules) {
     SYSTEMTIME utc;
     Real().GetSystemTime(&utc);
     Real().GetLocalTime(&local);
-    const std::int64_t minutes =
-        fake::FloorDiv(fake::ToMs(local) - fake::ToMs(utc) + 30000, 60000);
-    EXPECT_EQ(minutes, z.offsetMinutes);
+    EXPECT_EQ(
+        fake::FloorDiv(fake::ToMs(local) - fake::ToMs(utc) + 30000, 60000),
+        z.offsetMinutes);
   }
+  if (saved) {
+    setenv("TZ", zone.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 // Bit 25 of the effective capabilities is the right to set the clock.
