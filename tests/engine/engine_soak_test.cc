@@ -1,13 +1,12 @@
-// A simulated day of polling, in every time code mode and with local and
-// system time, against a box and a PC clock that misbehave in turn: the PC
-// clock jumps and drifts, the box jumps, freezes, falls silent, stutters,
-// sends garbage and short frames, the day changes between the two, and the
-// right to set the clock comes and goes. The unit tests take each of these
-// alone; here they follow one another at random. No setting may come while
-// the box gives no running code, each one must land within the exchange of
-// the box's time (so on its date), and after each disturbance the clock must
-// be back in step within a bounded number of polls. Seeded, so every run is
-// the same.
+// A simulated day of polling in each time code mode, against a box and a PC
+// clock that misbehave in turn: the PC clock jumps and drifts, the box jumps,
+// freezes, falls silent, stutters, sends garbage and short frames, the day
+// changes between the two, and the right to set the clock comes and goes.
+// The unit tests take each of these alone; here they follow one another at
+// random. No setting may come while the box gives no running code, each one
+// must land within the exchange of the box's time (so on its date), and after
+// each disturbance the clock must be back in step within a bounded number of
+// polls. Seeded, so every run is the same.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -33,15 +32,17 @@ enum Disturbance {
   kBoxJump,
   kFreeze,
   kSilence,
-  kOddReplies,
+  kStutter,
+  kBadReplies,
   kAcrossMidnight,
   kNoRight,
   kDisturbanceKinds
 };
 
 const char* const kDisturbanceNames[kDisturbanceKinds] = {
-    "PC clock jump", "PC clock drift", "box jump",        "box frozen",
-    "box silent",    "odd replies",    "across midnight", "no right to set"};
+    "PC clock jump", "PC clock drift",  "box jump",
+    "box frozen",    "box silent",      "box stutters",
+    "bad replies",   "across midnight", "no right to set"};
 
 // Back in step: the PC clock less than three frames from the box's time. A
 // clock two to three frames off passes the check on most polls and so is
@@ -202,11 +203,15 @@ class SoakRun {
         PollScript();
         m_quiet = false;
         return;
-      case kOddReplies:
+      case kStutter:
+        ScriptMixed(5 + static_cast<int>(Random(60)),
+                    {Reply::kRepeat, Reply::kStepBack});
+        return;
+      case kBadReplies:
         clock.JumpPcClock(RandomSign() * (1 + Random(30)) * kMsPerSecond);
-        ScriptMixed(30 + static_cast<int>(Random(300)),
-                    {Reply::kGarbage, Reply::kSilent, Reply::kShort3,
-                     Reply::kShort5, Reply::kRepeat, Reply::kStepBack});
+        ScriptMixed(
+            30 + static_cast<int>(Random(300)),
+            {Reply::kGarbage, Reply::kSilent, Reply::kShort3, Reply::kShort5});
         return;
       case kAcrossMidnight:
         PutMidnightBetweenBoxAndPc();
@@ -272,13 +277,12 @@ TEST_P(EngineSoak, SetsOnlyFromRunningCodesAndRecovers) {
   EXPECT_GT(run.clock.SetsRefused(), 0);
 }
 
+// A day in each time code mode; local and system time take turns, as the
+// unit tests set the clock from both in every mode.
 const Mode kModes[] = {
-    {"PALlocal", true, false, false, 20261206u},
     {"PALsystem", true, false, true, 20261207u},
     {"NTSClocal", false, false, false, 20261208u},
-    {"NTSCsystem", false, false, true, 20261209u},
     {"NTSCdroplocal", false, true, false, 20261210u},
-    {"NTSCdropsystem", false, true, true, 20261211u},
 };
 
 INSTANTIATE_TEST_SUITE_P(AllModes, EngineSoak, ::testing::ValuesIn(kModes),
