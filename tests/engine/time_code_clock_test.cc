@@ -378,7 +378,10 @@ TEST_F(EngineTest, SettingKeepsTheDateNearestToTheReading) {
        MsOf(2026, 3, 15, 0, 0, 1, 0)},
       {"code before midnight", MsOf(2026, 3, 1, 0, 0, 20, 0), 0x23595000,
        MsOf(2026, 2, 28, 23, 59, 50, 0)},
-      {"exactly twelve hours", At(0, 30, 0, 0), 0x12300000, At(12, 30, 0, 0)},
+      // The reading comes 48 ms into the setting: the pause before its query,
+      // and the exchange.
+      {"exactly twelve hours", At(0, 29, 59, 952), 0x12300000,
+       At(12, 30, 0, 0)},
       {"just over twelve hours", At(0, 30, 0, 0), 0x12300010,
        MsOf(2026, 3, 13, 12, 30, 0, 333)},
       // Away from midnight every field of the reading weighs in.
@@ -394,6 +397,8 @@ TEST_F(EngineTest, SettingKeepsTheDateNearestToTheReading) {
        MsOf(2026, 3, 15, 6, 45, 10, 0)},
       {"not quite twelve hours back", At(18, 45, 10, 700), 0x06451100,
        At(6, 45, 11, 0)},
+      {"exactly twelve hours back", At(18, 29, 59, 952), 0x06300000,
+       At(6, 30, 0, 0)},
   };
   std::uint32_t taken = 0;
   for (const auto& c : cases) {
