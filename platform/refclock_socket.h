@@ -10,6 +10,10 @@
 
 namespace platform {
 
+// The socket that this machine's time daemon is configured to take samples
+// on; empty where there is none.
+std::string RefclockSocketPath();
+
 // True when a socket is there at `path` now.
 bool RefclockSocketExists(const std::string& path);
 

@@ -1,9 +1,7 @@
 #include "service/chrony_feed.h"
 
-#include "config/linux_config.h"
-
 CChronyFeed::CChronyFeed()
-    : m_path(config::RefclockSocketPath()),
+    : m_path(platform::RefclockSocketPath()),
       m_active(platform::RefclockSocketExists(m_path)),
       m_sender(m_path) {}
 

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <utility>
 
+#include "config/linux_config.h"
+
 namespace platform {
 namespace {
 
@@ -27,6 +29,8 @@ struct SockSample {
 };
 
 }  // namespace
+
+std::string RefclockSocketPath() { return config::RefclockSocketPath(); }
 
 bool RefclockSocketExists(const std::string& path) {
   struct stat status = {};

@@ -5,6 +5,8 @@
 namespace platform {
 
 // No time daemon takes reference clock samples this way here.
+std::string RefclockSocketPath() { return std::string(); }
+
 bool RefclockSocketExists(const std::string&) { return false; }
 
 RefclockSender::RefclockSender(std::string path)
