@@ -298,6 +298,7 @@ TEST_F(EngineTest, SettingNeedsAFourthLargerCode) {
   } cases[] = {
       {"running", {0x12000110, 0x12000105, 0x12000100}, 1},
       {"same as the last check", {0x12000120, 0x12000110, 0x12000100}, 0},
+      {"older than the last check", {0x12000125, 0x12000110, 0x12000100}, 0},
       {"history not running", {0x12000110, 0x12000110, 0x12000100}, 0},
   };
   for (const auto& c : cases) {
