@@ -91,6 +91,12 @@ debug_run() {
   track $pid
   wait_for "rx 61 0C 03 70" 10 "$work/box.log" || fail "no polls"
   sleep 4
+  # It runs for years beside playout software: the C++ locale machinery or a
+  # library pulled in by accident would show here first.
+  if [ "${QUORVEL_SANITIZE:-0}" = 0 ]; then
+    local rss=$(awk '$1 == "VmRSS:" { print $2 }' "/proc/$pid/status")
+    [ "$rss" -le 2048 ] || fail "resident set ${rss} kB, above 2 MB"
+  fi
   local stop_at=$(now_ms)
   kill -s "$signal" "$pid"
   wait_for "^Stopping Quorvel to PC clock setting service.$" 2 "$work/ventrel.out" ||
