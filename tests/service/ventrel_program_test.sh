@@ -181,6 +181,7 @@ case_service_under_systemd() {
   kill -USR1 "$pid"  # an interrogation
   wait_for "STATUS=RUNNING, check-point 0, wait hint 1000 ms" 2 "$work/notify.log" ||
     fail "no answer to the interrogation"
+  for _ in $(seq 30); do grep -Eq "^STATUS=$live" "$work/notify.log" && break; sleep 0.1; done
   grep -Eq "^STATUS=$live" "$work/notify.log" || fail "no live status line"
 
   local keeping='(in step|missing [(])'
