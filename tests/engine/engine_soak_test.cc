@@ -48,9 +48,9 @@ const char* const kDisturbanceNames[kDisturbanceKinds] = {
 // clock two to three frames off passes the check on most polls and so is
 // never set; that is the engine's tolerance.
 std::int64_t InStepMs(bool pal) { return pal ? 3 * 40 : 3 * 1000 / 30; }
-// Polls that a recovery may take at most; with six misses before each
-// attempt and a setting that succeeds only when the box's code moves on
-// between two queries, about one attempt in ten.
+// Polls that a recovery may take at most: six misses before each attempt,
+// and attempts that the midnight guard or a refilling code history turn
+// away. Generous, since the fault it catches is a recovery that never comes.
 constexpr int kMaxPollsToRecover = 3000;
 
 struct Mode {
