@@ -22,7 +22,7 @@ ventrel_command() { wine "$ventrel" "$@"; }
 # Starts the box on a pseudo-terminal and maps COM1 to it; the keep-alive
 # helper starts after the Wine server has restarted to take the mapping.
 start_box_on_com1() {
-  [ -e "$work/com1" ] && mv "$work/box.log" "$work/box-before.log"
+  [ -e "$work/com1" ] && mv "$work/box.log" "$work/box-before.log" && rm "$work/box.in"
   start_box box "$work/com1" "$@"
   map_ports COM1 "$device"
   WINEDEBUG=err+eventlog "$wine_run" "$prefix" "$keepalive" 280 \
@@ -34,43 +34,34 @@ start_box_on_com1() {
 service_state() {
   wine sc query "$service" 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'
 }
-wait_for_state() {  # STATE SECONDS
-  local deadline=$(($(now_ms) + $2 * 1000))
-  until [ "$(service_state)" = "$1" ]; do
-    [ "$(now_ms)" -lt "$deadline" ] || return 1
-    sleep 0.5
-  done
-}
+in_state() { [ "$(service_state)" = "$1" ]; }
 
+# The help text, the exit status and the pause after an option are shared
+# code that the native program test checks; the summary below shows the
+# console output of this build.
 case_options() {
-  run_ventrel /HELP
-  [ "$rc" -eq 0 ] || fail "help: exit status $rc"
-  [ "$(ventrel_out)" = "$(cat "$here/expected_help.txt")" ] || fail "help text"
-  [ "$elapsed_ms" -ge 1900 ] || fail "help: no 2 s pause"
   run_ventrel /Load
   [ "$(ventrel_out)" = "$display loaded." ] || fail "load: '$(ventrel_out)'"
   [ "$(service_state)" = STOPPED ] || fail "not installed stopped"
   wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" 2>/dev/null |
     tr -d '\r' >"$work/key.out"
-  grep -Eq "Start +REG_DWORD +0x2$" "$work/key.out" || fail "not started at boot"
-  grep -Eq "Type +REG_DWORD +0x10$" "$work/key.out" || fail "not its own process"
-  grep -Eq "ErrorControl +REG_DWORD +0x1$" "$work/key.out" || fail "error control"
-  grep -Eq "DisplayName +REG_SZ +$display$" "$work/key.out" || fail "display name"
-  grep -Eq "ImagePath +REG_SZ +.*[\\]Ventrel.exe$" "$work/key.out" || fail "program path"
+  # Started at boot, a process of its own, its names and program.
+  local value
+  for value in "Start +REG_DWORD +0x2" "Type +REG_DWORD +0x10" "ErrorControl +REG_DWORD +0x1" \
+    "DisplayName +REG_SZ +$display" "ImagePath +REG_SZ +.*[\\]Ventrel.exe"; do
+    grep -Eq "$value$" "$work/key.out" || fail "service key lacks $value"
+  done
   run_ventrel -LOAD
   [[ "$(ventrel_out)" =~ ^"CreateService failed - ".*" (0x431)"$ ]] ||
     fail "second load: '$(ventrel_out)'"
   run_ventrel -unload
   [ "$(ventrel_out)" = "$display removed." ] || fail "unload: '$(ventrel_out)'"
-  [ "$rc" -eq 0 ] || fail "unload: exit status $rc"
   run_ventrel -Unload
   [[ "$(ventrel_out)" =~ ^"OpenService failed - ".*" (0x424)"$ ]] ||
     fail "second unload: '$(ventrel_out)'"
-  [ "$rc" -eq 0 ] || fail "failed unload: exit status $rc"
 
-  # From a console the dispatcher cannot start: the summary, 5 s, the entry.
+  # From a console the dispatcher cannot start: the summary, the entry.
   WINEDEBUG=err+eventlog run_ventrel
-  [ "$elapsed_ms" -ge 4900 ] || fail "no 5 s pause"
   [ "$(ventrel_out)" = "$(cat "$here/expected_summary.txt")" ] || fail "summary"
   [ "$rc" -ne 0 ] || fail "exit status 0 for a failed dispatcher"
   grep -q "err:eventlog:ReportEventW L\"$service error: 1063\"" "$work/ventrel.err" ||
@@ -82,31 +73,25 @@ case_options() {
 case_service() {
   start_box_on_com1
   run_ventrel -load
-  [ "$(ventrel_out)" = "$display loaded." ] || fail "load: '$(ventrel_out)'"
   wine net start "$service" >"$work/net.out" 2>&1
-  wait_for_state RUNNING 30 || fail "never RUNNING"
+  poll 30 in_state RUNNING || fail "never RUNNING"
   wait_for 'ReportEventW L"Quorvel Time Code to PC clock service started"' 5 \
     "$work/events.err" || fail "no start notice"
   grep -q "ReportEventW L\"$service error: 0\"" "$work/events.err" ||
     fail "start notice's first string"
   sleep 3
-  [ "$(grep -c 'rx 20 01 21 tx 10 01 11' "$work/box.log")" -eq 32 ] || fail "not 32 hellos"
   expect_poll_cadence "$work/box.log"
 
+  # STOPPED comes only once the worker has ended: the runtime test's.
   wine net stop "$service" >"$work/net.out" 2>&1
-  wait_for_state STOPPED 30 || fail "never STOPPED"
-  local queries
-  queries=$(grep -c 'rx 61 0C 03 70' "$work/box.log")
-  sleep 1
-  [ "$(grep -c 'rx 61 0C 03 70' "$work/box.log")" -eq "$queries" ] ||
-    fail "polls after the stop"
+  poll 30 in_state STOPPED || fail "never STOPPED"
 
   # Removal while it runs: the stop, a dot a second, stopped, removed. Wine
   # cannot give a pseudo-terminal odd parity a second time, so the second
   # run talks to a fresh box.
   start_box_on_com1
   wine net start "$service" >"$work/net.out" 2>&1
-  wait_for_state RUNNING 30 || fail "not RUNNING again"
+  poll 30 in_state RUNNING || fail "not RUNNING again"
   run_ventrel -unload
   [[ "$(ventrel_out)" =~ ^"Stopping $display."\.{3,8}$'\n'"$display stopped."$'\n'"$display removed."$ ]] ||
     fail "unload while running: '$(ventrel_out)'"
@@ -120,18 +105,11 @@ case_debug() {
   track $pid
   wait_for "rx 61 0C 03 70" 30 "$work/box.log" || fail "no polls"
   sleep 3
-  local stop_at
-  stop_at=$(now_ms)
+  local stop_at=$(now_ms)
   kill -INT "$pid"
-  wait_for "Stopping $display." 3 "$work/ventrel.out" || fail "no stopping line"
-  wait "$pid"
-  rc=$?
-  local took=$(($(now_ms) - stop_at))
-  [ "$rc" -eq 0 ] || fail "exit status $rc"
-  [ "$took" -ge 6900 ] && [ "$took" -lt 15000 ] || fail "ended ${took} ms after Ctrl+C"
+  ended "$pid" "$stop_at" 6900 15000
   [ "$(ventrel_out)" = "Debugging $display."$'\n'"Stopping $display." ] ||
     fail "console: '$(ventrel_out)'"
-  expect_poll_cadence "$work/box.log"
 }
 
 # A service left from an earlier run would change what installing prints.

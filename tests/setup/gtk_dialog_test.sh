@@ -2,9 +2,9 @@
 # The GTK program under a private Xvfb against the box simulator: it starts
 # with the saved settings, a port held elsewhere fails TEST/RUN with the
 # message boxes, TEST/RUN shows a live time code, SAVE writes the settings
-# word (on a read-only settings folder it says why not), HELP opens the
-# About-and-Help box, EXIT ends the program and frees the port. Screenshots
-# of both dialogs are left in the output folder.
+# word, HELP opens the About-and-Help box, EXIT ends the program. What the
+# dialog does after a failed start or save is the dialog test's; here only
+# that GTK shows it. Screenshots of both dialogs are left in the output folder.
 # Usage: gtk_dialog_test.sh MORAVEL BOXSIM OUTPUT_FOLDER
 set -u
 moravel=$1 boxsim=$2 out=$3
@@ -22,10 +22,7 @@ printf '0x6100BEEF\n' >"$key/TcBoxInfo"
 port="$CONFIGURATION_DIRECTORY/dosdevices/com1"
 start_box box "$port" --mode pal --utc
 
-# A read-only settings folder stops only a user who may not write anywhere.
-as_user=()
-[ "$(id -u)" = 0 ] && as_user=(setpriv --inh-caps=-dac_override --bounding-set=-dac_override --)
-"${as_user[@]}" "$moravel" >"$work/moravel.log" 2>&1 &
+"$moravel" >"$work/moravel.log" 2>&1 &
 moravel_pid=$!
 track $moravel_pid
 
@@ -33,7 +30,7 @@ track $moravel_pid
 poke() { kill -USR1 "$moravel_pid"; }
 map_rounds=1
 saved_word() { tr -d '\n' <"$key/TcBoxInfo"; }
-running() { kill -0 "$moravel_pid" 2>/dev/null; }
+running() { alive "$moravel_pid"; }
 shot() { import -window root -trim +repage "$out/$2"; }
 about_shot=moravel-about.png
 menu_about() {
@@ -63,36 +60,18 @@ for text in "Error opening COM port" \
   await has_box "$text" || fail "no message box '$text'"
   xdotool key Return
 done
-await shows 1002 "Initialization Error! Check Settings" || fail "status: $(text 102 1002)"
-[ "$(field 102 1001 6)" = 0 ] || fail "TEST/RUN stayed in after a failed start"
-[ "$(field 102 1013 7)" = 1 ] || fail "Set PC Clock not enabled after a failed start"
 exec 8>&-
 
 walk_test_run
-[ "$(field 102 1013 7)" = 1 ] || fail "Set PC Clock not enabled during a test"
 # The status box shows the link's text after 21 ticks (about 3.5 s here).
 await shows 1002 "BOX connected and responding." || fail "status: $(text 102 1002)"
 [ "$(queries)" -ge 21 ] || fail "only $(queries) queries reached the box"
 shot 102 moravel-gtk.png
 
 walk_save
-# Without the right to write, SAVE says so and why; the dialog stays as it is.
-chmod 555 "$key"
-click 102 1012
-click 102 1006
-await has_box "The settings were not saved. Permission denied" || fail "no message box for a failed save"
-xdotool key Return
-refresh
-[ "$(field 102 1012 6)" = 1 ] || fail "PAL not kept after a failed save"
-[ "$(saved_word)" = 0x0100BEEF ] || fail "a failed save changed the word to $(saved_word)"
-chmod 755 "$key"
 walk_about
 walk_exit
 wait "$moravel_pid"
 status=$?
 [ "$status" = 0 ] || fail "exit status $status"
-# The port is free again: another program can hold it exclusively.
-exec 7<>"$port" || fail "cannot open the port"
-flock -n 7 || fail "the port is still held"
-exec 7>&-
 echo "PASS"

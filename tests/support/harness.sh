@@ -44,11 +44,13 @@ fail() {
   exit 1
 }
 
-# Exits as skipped when the tree has no native box simulator to use.
-need_boxsim() {
-  [ -x "$boxsim" ] && return
-  echo "no native box simulator at $boxsim: build the linux preset's boxsim target"
+skip() {
+  echo "SKIP: $*"
   exit 77
+}
+
+need_boxsim() {
+  [ -x "$boxsim" ] || skip "no native box simulator at $boxsim: build the linux preset's boxsim target"
 }
 
 now_ms() { date +%s%3N; }
@@ -63,26 +65,52 @@ run_ventrel() {
   elapsed_ms=$(($(now_ms) - start))
 }
 
-# wait_for PATTERN SECONDS FILE
-wait_for() {
-  local deadline=$(($(now_ms) + $2 * 1000))
-  until grep -q -- "$1" "$3" 2>/dev/null; do
+# poll SECONDS COMMAND...: true once COMMAND succeeds, false if it has not
+# within SECONDS.
+poll() {
+  local deadline=$(($(now_ms) + $1 * 1000))
+  shift
+  until "$@"; do
     [ "$(now_ms)" -lt "$deadline" ] || return 1
-    sleep 0.05
+    sleep 0.1
   done
 }
 
+not() { ! "$@"; }
+alive() { kill -0 "$1" 2>/dev/null; }
+
+# wait_for PATTERN SECONDS FILE
+wait_for() { poll "$2" grep -qs -- "$1" "$3"; }
+
+# ended PID SINCE MIN MAX: waits for PID and fails unless it ended with
+# status 0 between MIN and MAX ms after SINCE (a now_ms reading).
+ended() {
+  local status took
+  wait "$1"
+  status=$?
+  took=$(($(now_ms) - $2))
+  [ "$status" -eq 0 ] || fail "exit status $status"
+  [ "$took" -ge "$3" ] && [ "$took" -lt "$4" ] || fail "ended $took ms after the stop"
+  echo "ended $took ms after the stop"
+}
+
 # start_box NAME LINK [boxsim options]: a simulated box on a pseudo-terminal
-# that LINK points at, logging to $work/NAME.log; sets $device.
+# that LINK points at, started through $box_runner if the script sets one,
+# logging to $work/NAME.log and taking commands from `send NAME COMMAND`;
+# sets $device.
 start_box() {
-  local name=$1 link=$2
+  local name=$1 link=$2 fd
   shift 2
-  "$boxsim" --link "$link" --log "$work/$name.log" "$@" \
-    </dev/null >"$work/$name.out" 2>&1 &
+  mkfifo "$work/$name.in"
+  exec {fd}<>"$work/$name.in"
+  eval "box_$name=$fd"
+  ${box_runner:-} "$boxsim" --link "$link" "$@" \
+    <"$work/$name.in" >"$work/$name.out" 2>"$work/$name.log" &
   track $!
   wait_for "ready on" 10 "$work/$name.out" || fail "box simulator $name did not start"
   device=$(sed -n 's/^boxsim: ready on //p' "$work/$name.out" | head -n 1)
 }
+send() { local fd="box_$1"; echo "$2" >&"${!fd}"; }
 
 # The gaps in ms between the time code queries in a box's log, one a line.
 query_gaps() {
@@ -91,18 +119,13 @@ query_gaps() {
          if (n++) print int(ms - last); last = ms }' "$1"
 }
 
-# Their median (a clock setting adds one query right after a poll's own, so
-# the mean would not do).
-median_query_gap() {
-  query_gaps "$1" | sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }'
-}
-
 # Fails unless the box saw polls on the service's cadence: a 153 ms wait
 # and an exchange of a few milliseconds. The ceiling leaves room for a loaded
-# machine but not for a wait twice as long.
+# machine but not for a wait twice as long. The median, as a clock setting
+# adds one query right after a poll's own and the mean would not do.
 expect_poll_cadence() {
   local gap
-  gap=$(median_query_gap "$1")
+  gap=$(query_gaps "$1" | sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }')
   [ "$gap" -ge 150 ] && [ "$gap" -le 240 ] || fail "queries every $gap ms"
   echo "polls every $gap ms (median)"
 }
