@@ -10,10 +10,6 @@ source "$(dirname "$0")/../support/harness.sh"
 need_boxsim
 harness_start quorvel-wine-link "$@"
 shift 3
-harness_on_fail() {
-  echo "--- working box log"; cat "$work/working.log" 2>/dev/null
-  echo "--- silent box log"; cat "$work/silent.log" 2>/dev/null
-}
 
 start_box working "$work/working"
 working=$device

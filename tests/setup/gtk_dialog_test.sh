@@ -51,7 +51,7 @@ for want in 1003 1006 1; do  # HELP, SAVE, EXIT
 done
 
 # While another program (a running Ventrel) holds the port, TEST/RUN shows
-# the two message boxes and then the initialisation error.
+# the two message boxes, each closed with Return.
 exec 8<>"$port"
 flock -x 8 || fail "cannot hold the port"
 click 102 1001
