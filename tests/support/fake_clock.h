@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <vector>
 
@@ -17,67 +18,33 @@
 namespace fake {
 
 inline constexpr std::int64_t kMsPerSecond = 1000;
-inline constexpr std::int64_t kMsPerMinute = 60 * kMsPerSecond;
-inline constexpr std::int64_t kMsPerHour = 60 * kMsPerMinute;
+inline constexpr std::int64_t kMsPerHour = 3600 * kMsPerSecond;
 inline constexpr std::int64_t kMsPerDay = 24 * kMsPerHour;
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-inline std::int64_t DaysFromCivil(std::int64_t year, unsigned month,
-                                  unsigned day) {
-  year -= month <= 2 ? 1 : 0;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear =
-      (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned dayOfEra =
-      yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
-
-inline std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-  return a / b - ((a % b != 0 && (a < 0) != (b < 0)) ? 1 : 0);
-}
 
 // Milliseconds since 1970-01-01 00:00 to a record, with the weekday.
 inline platform::SYSTEMTIME ToRecord(std::int64_t ms) {
-  std::int64_t days = FloorDiv(ms, kMsPerDay);
-  const std::int64_t msOfDay = ms - days * kMsPerDay;
-  const std::int64_t weekday = ((days % 7) + 7 + 4) % 7;  // 1970-01-01: Thu
-  days += 719468;
-  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const unsigned dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const unsigned dayOfYear =
-      dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned mp = (5 * dayOfYear + 2) / 153;
-  const unsigned day = dayOfYear - (153 * mp + 2) / 5 + 1;
-  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year =
-      static_cast<std::int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
-
-  platform::SYSTEMTIME time = {};
-  time.wYear = static_cast<std::uint16_t>(year);
-  time.wMonth = static_cast<std::uint16_t>(month);
-  time.wDayOfWeek = static_cast<std::uint16_t>(weekday);
-  time.wDay = static_cast<std::uint16_t>(day);
-  time.wHour = static_cast<std::uint16_t>(msOfDay / kMsPerHour);
-  time.wMinute = static_cast<std::uint16_t>(msOfDay / kMsPerMinute % 60);
-  time.wSecond = static_cast<std::uint16_t>(msOfDay / kMsPerSecond % 60);
-  time.wMilliseconds = static_cast<std::uint16_t>(msOfDay % kMsPerSecond);
-  return time;
+  const std::time_t seconds = static_cast<std::time_t>(ms / kMsPerSecond);
+  std::tm f = {};
+#ifdef _WIN32
+  gmtime_s(&f, &seconds);
+#else
+  gmtime_r(&seconds, &f);
+#endif
+  const auto u16 = [](std::int64_t v) { return static_cast<std::uint16_t>(v); };
+  return {u16(f.tm_year + 1900), u16(f.tm_mon + 1),     u16(f.tm_wday),
+          u16(f.tm_mday),        u16(f.tm_hour),        u16(f.tm_min),
+          u16(f.tm_sec),         u16(ms % kMsPerSecond)};
 }
 
 inline std::int64_t ToMs(const platform::SYSTEMTIME& time) {
-  return DaysFromCivil(time.wYear, time.wMonth, time.wDay) * kMsPerDay +
-         time.wHour * kMsPerHour + time.wMinute * kMsPerMinute +
-         time.wSecond * kMsPerSecond + time.wMilliseconds;
+  return platform::RecordToMicroseconds(time) / 1000;
 }
 
 inline std::int64_t MsOf(int year, int month, int day, int hour, int minute,
                          int second, int ms) {
-  return DaysFromCivil(year, month, day) * kMsPerDay + hour * kMsPerHour +
-         minute * kMsPerMinute + second * kMsPerSecond + ms;
+  const auto u16 = [](int v) { return static_cast<std::uint16_t>(v); };
+  return ToMs({u16(year), u16(month), 0, u16(day), u16(hour), u16(minute),
+               u16(second), u16(ms)});
 }
 
 // The last error that a refused set leaves, as the system's would.
@@ -100,13 +67,11 @@ class FakeClock : public platform::ClockBackend {
   FakeClock(const FakeClock&) = delete;
   FakeClock& operator=(const FakeClock&) = delete;
 
-  // Both the true time and the PC clock become this UTC moment.
-  void StartAtUtc(std::int64_t utcMs) {
-    m_trueMs = utcMs;
+  // The PC clock's local time becomes this moment (the true time too).
+  void StartAtLocal(std::int64_t localMs) {
+    m_trueMs = localMs - m_zoneMs;
     m_pcErrorMs = 0;
   }
-  // The PC clock's local time becomes this moment (the true time too).
-  void StartAtLocal(std::int64_t localMs) { StartAtUtc(localMs - m_zoneMs); }
 
   void Advance(std::int64_t ms) { m_trueMs += ms; }
 
