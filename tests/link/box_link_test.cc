@@ -18,22 +18,15 @@ const Bytes kHello = boxsim::kHelloRequest;
 const Bytes kHelloAnswer = boxsim::kHelloReply;
 const Bytes kQuery = boxsim::kQueryRequest;
 // 12:34:56:23 as the box sends it.
-const Bytes kTimeCodeReply = {0x74, 0x00, 0x23, 0x56, 0x34, 0x12, 0x33};
+const Bytes kTimeCodeReply = {0x74, 0x0C, 0x23, 0x56, 0x34, 0x12, 0x3F};
 
+// The box of the box simulator answers on the line.
 class BoxLinkTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(1, link.Open(1, 0)); }
 
-  // Scripts a reply as the box would send it: the 3-byte head first, then
-  // the rest, as the two reads of ReadReply take them.
-  void QueueReply(const Bytes& frame) {
-    device.QueueRead(Bytes(frame.begin(), frame.begin() + 3));
-    if (frame.size() > 3)
-      device.QueueRead(Bytes(frame.begin() + 3, frame.end()));
-  }
-
-  fakes::FakeSerial device;
   fake::FakeClock clock;  // the link's waits pass at once
+  fakes::FakeSerial device{clock};
   CBoxLink link;
 };
 
@@ -62,6 +55,7 @@ TEST_F(BoxLinkTest, SendFrameAddsTheChecksumAndIgnoresAnyGiven) {
 
 // Rows run in order on one link, so a refused tail finds the previous
 // frame's tail still in the buffer, where it would complete the checksum.
+// Each read takes what the line holds, up to what it asks for.
 TEST_F(BoxLinkTest, ReadReplyTakesWholeValidFramesOnly) {
   const Bytes head(kTimeCodeReply.begin(), kTimeCodeReply.begin() + 3);
   const Bytes tail(kTimeCodeReply.begin() + 3, kTimeCodeReply.end());
@@ -89,9 +83,9 @@ TEST_F(BoxLinkTest, ReadReplyTakesWholeValidFramesOnly) {
   for (const Row& r : rows) {
     SCOPED_TRACE(boxsim::HexBytes(r.reads[0]));
     std::uint8_t reply[20] = {0xAA};
+    ASSERT_EQ(1, link.PurgeAll());
     device.calls.clear();
-    device.reads.clear();
-    for (const Bytes& read : r.reads) device.QueueRead(read);
+    for (const Bytes& read : r.reads) device.Feed(read);
     EXPECT_EQ(r.result, link.ReadReply(reply));
     if (r.result > 0) {
       Bytes whole;
@@ -111,7 +105,7 @@ TEST_F(BoxLinkTest, ReadReplyTakesWholeValidFramesOnly) {
 // A query takes the line's errors and empties its input before asking, and
 // takes any valid frame; a shorter one leaves the older bytes behind it.
 TEST_F(BoxLinkTest, QueryTimeCodeSendsTheRequestAndKeepsTheReply) {
-  QueueReply(kTimeCodeReply);
+  device.ScriptCode(0x12345623);
   device.calls.clear();
   EXPECT_EQ(1, link.QueryTimeCode());
   EXPECT_EQ(kQuery, device.AllWritten());
@@ -120,7 +114,7 @@ TEST_F(BoxLinkTest, QueryTimeCodeSendsTheRequestAndKeepsTheReply) {
   EXPECT_EQ(7, link.m_replyLength);
   EXPECT_EQ(kTimeCodeReply, Bytes(link.m_reply, link.m_reply + 7));
   EXPECT_STREQ("BOX connected and responding.", link.m_statusText);
-  QueueReply(kHelloAnswer);
+  device.Script(fakes::Reply::kShort3);
   EXPECT_EQ(1, link.QueryTimeCode());
   EXPECT_EQ(3, link.m_replyLength);
   EXPECT_EQ(Bytes(kTimeCodeReply.begin() + 3, kTimeCodeReply.end()),
@@ -128,11 +122,12 @@ TEST_F(BoxLinkTest, QueryTimeCodeSendsTheRequestAndKeepsTheReply) {
 }
 
 TEST_F(BoxLinkTest, QueryTimeCodeReportsSilenceAndWriteFailure) {
+  device.Script(fakes::Reply::kSilent);
   EXPECT_EQ(0, link.QueryTimeCode());
   EXPECT_EQ(0, link.m_replyLength);
   EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
 
-  QueueReply(kHelloAnswer);
+  device.Script(fakes::Reply::kShort3);
   ASSERT_EQ(1, link.QueryTimeCode());
   device.failWrite = true;
   device.calls.clear();
@@ -143,7 +138,6 @@ TEST_F(BoxLinkTest, QueryTimeCodeReportsSilenceAndWriteFailure) {
 }
 
 TEST_F(BoxLinkTest, HandshakeNeedsThirtyTwoGoodAnswers) {
-  for (int i = 0; i < 32; ++i) QueueReply(kHelloAnswer);
   EXPECT_EQ(1, link.Handshake());
   EXPECT_EQ(1, link.m_handshakeOk);
   EXPECT_EQ(32u, device.writes.size());
@@ -152,26 +146,31 @@ TEST_F(BoxLinkTest, HandshakeNeedsThirtyTwoGoodAnswers) {
   EXPECT_EQ(32, device.CountCalls("Purge 8"));
 }
 
+// The fifth pass gets a bad answer: the box takes the command as it is
+// written to.
 TEST_F(BoxLinkTest, HandshakeStopsAtTheFirstBadAnswer) {
   const struct {
     const char* what;
-    Bytes answer;
-  } cases[] = {{"wrong checksum", {kHelloAnswer[0], kHelloAnswer[1], 0x12}},
-               {"length code 2", {0x12, kHelloAnswer[1], kHelloAnswer[2]}},
-               {"other valid frame", Bytes{0x10, 0x02, 0x12}},
-               {"silence", {}}};
+    const char* command;
+  } cases[] = {{"wrong checksum", "checksum bad"},
+               {"length code 2", "reply 12 01 11"},
+               {"other valid frame", "reply 10 02 12"},
+               {"silence", "silence on"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     link.m_handshakeOk = 1;
-    device.reads.clear();
     device.writes.clear();
     clock.ClearEvents();
-    for (int i = 0; i < 4; ++i) QueueReply(kHelloAnswer);
-    device.QueueRead(c.answer);
+    device.onCall = [&](const std::string& call) {
+      if (call.rfind("Write", 0) == 0 && device.writes.size() == 4)
+        device.Do(c.command);
+    };
     EXPECT_EQ(0, link.Handshake());
     EXPECT_EQ(0, link.m_handshakeOk);
     EXPECT_EQ(5u, device.writes.size());
     EXPECT_EQ(4u, clock.Sleeps().size());  // no pause after the failing pass
+    device.Do("checksum good");
+    device.Do("silence off");
   }
 }
 

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -39,11 +38,6 @@ enum class Reply {
 
 class FakeSerial : public platform::SerialBackend {
  public:
-  struct ReadResult {
-    Bytes bytes;
-    int result = 1;
-  };
-
   // A line with nobody on it: reads return at once with nothing.
   FakeSerial() { Install(); }
   // A line with the box on it, NTSC and local time unless told otherwise.
@@ -94,12 +88,10 @@ class FakeSerial : public platform::SerialBackend {
   bool lastAnswerLive = true;
 
   // The line ----------------------------------------------------------------
-  // What the next Read call returns, whatever the line holds; ahead of the
-  // line's own bytes and untouched by purges.
-  void QueueRead(Bytes bytes, int result = 1) {
-    reads.push_back(ReadResult{std::move(bytes), result});
+  // Bytes on the line as if the box had sent them.
+  void Feed(const Bytes& bytes) {
+    input_.insert(input_.end(), bytes.begin(), bytes.end());
   }
-  std::deque<ReadResult> reads;
 
   // Failure switches ----------------------------------------------------------
   std::set<std::string> busyNames;  // devices held by another program
@@ -196,7 +188,6 @@ class FakeSerial : public platform::SerialBackend {
     calls.push_back("Read " + std::to_string(count));
     *delivered = 0;
     if (!Usable(handle)) return 0;
-    if (!reads.empty()) return ScriptedRead(buffer, count, delivered);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     while (*delivered < count && !input_.empty()) {
       bytes[(*delivered)++] = input_.front();
@@ -254,18 +245,6 @@ class FakeSerial : public platform::SerialBackend {
   }
   void PassTime(std::int64_t ms) {
     if (clock_) clock_->Advance(ms);
-  }
-
-  int ScriptedRead(void* buffer, std::uint32_t count,
-                   std::uint32_t* delivered) {
-    ReadResult next = std::move(reads.front());
-    reads.pop_front();
-    const std::uint32_t n = next.bytes.size() < count
-                                ? static_cast<std::uint32_t>(next.bytes.size())
-                                : count;
-    if (n > 0) std::memcpy(buffer, next.bytes.data(), n);
-    *delivered = n;
-    return next.result;
   }
 
   boxsim::TimeOfDay Now(std::int64_t laterMs = 0) const {
