@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace boxsim {
@@ -151,10 +152,10 @@ TEST(BoxsimCommand, AcceptsEveryCommandForm) {
     Command command;
     std::string error;
     ASSERT_TRUE(ParseCommand(c.line, &command, &error)) << c.line << error;
-    EXPECT_EQ(command.kind, c.kind) << c.line;
-    EXPECT_EQ(command.flag, c.flag) << c.line;
-    EXPECT_EQ(command.number, c.number) << c.line;
-    EXPECT_EQ(command.relative, c.relative) << c.line;
+    EXPECT_EQ(
+        std::tie(command.kind, command.flag, command.number, command.relative),
+        std::tie(c.kind, c.flag, c.number, c.relative))
+        << c.line;
   }
   Command command;
   std::string error;

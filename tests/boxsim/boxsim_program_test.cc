@@ -19,8 +19,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
+#include "tests/support/steady_ms.h"
 #include "tools/boxsim/request_frames.h"
 
 namespace {
@@ -39,14 +39,11 @@ std::string ReadFile(const std::string& path) {
 // between requests, so a request sent before the line shows may beat it.
 ::testing::AssertionResult LogShows(const std::string& path,
                                     const std::string& line) {
-  const auto giveUp = Clock::now() + std::chrono::seconds(5);
-  while (ReadFile(path).find(line) == std::string::npos) {
-    if (Clock::now() > giveUp)
-      return ::testing::AssertionFailure() << "no '" << line << "' in\n"
-                                           << ReadFile(path);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return ::testing::AssertionSuccess();
+  if (fakes::WaitFor(
+          [&] { return ReadFile(path).find(line) != std::string::npos; }))
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no '" << line << "' in\n"
+                                       << ReadFile(path);
 }
 
 struct Reply {

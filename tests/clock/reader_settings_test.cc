@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "clock/time_code_clock.h"
 #include "platform/settings_store.h"
@@ -16,12 +17,14 @@ class ReaderSettings : public ::testing::Test {
  protected:
   void SetUp() override { settings_sandbox::Reset(); }
 
+  // Port, system time, PAL, the word and its low half.
+  static auto Loaded(const CTimeCodeClock& clock) {
+    return std::make_tuple(clock.m_comPort, clock.m_useSystemTime,
+                           clock.m_isPal, clock.m_settingsWord,
+                           clock.m_settingsLow);
+  }
   static void ExpectDefaults(const CTimeCodeClock& clock) {
-    EXPECT_EQ(clock.m_comPort, 1);
-    EXPECT_EQ(clock.m_useSystemTime, 0);
-    EXPECT_EQ(clock.m_isPal, 0);
-    EXPECT_EQ(clock.m_settingsWord, 0u);
-    EXPECT_EQ(clock.m_settingsLow, 0u);
+    EXPECT_EQ(Loaded(clock), std::make_tuple(1, 0, 0, 0u, 0u));
   }
 };
 
@@ -45,10 +48,9 @@ TEST_F(ReaderSettings, DecodesPortAndFlags) {
   for (const auto& row : rows) {
     ASSERT_TRUE(settings_sandbox::StoreWord(row.word));
     CTimeCodeClock clock;
-    EXPECT_EQ(clock.m_comPort, row.port) << std::hex << row.word;
-    EXPECT_EQ(clock.m_useSystemTime, row.systemTime) << std::hex << row.word;
-    EXPECT_EQ(clock.m_isPal, row.pal) << std::hex << row.word;
-    EXPECT_EQ(clock.m_settingsWord, row.word);
+    EXPECT_EQ(Loaded(clock),
+              std::make_tuple(row.port, row.systemTime, row.pal, row.word, 0u))
+        << std::hex << row.word;
   }
 }
 

@@ -106,19 +106,13 @@ TEST(FolderStore, KeyPathsCannotLeaveTheRoot) {
   EXPECT_FALSE(platform::OpenSettingsKey("A\\\\B", &key));
 }
 
-std::string ValueFolder() {
-  std::string folder = config::SettingsRoot() + '/';
-  for (const char* p = kSettingsKeyPath; *p; ++p)
-    folder += *p == '\\' ? '/' : *p;
-  return folder;
-}
-
 // A value file swapped for a link would let whoever owns its target choose
 // the port; the store reads only the file itself.
 TEST(FolderStore, AValueThatIsALinkIsNotRead) {
   settings_sandbox::Reset();
   ASSERT_TRUE(settings_sandbox::StoreWord(0x03000000u));
-  const std::string value = ValueFolder() + "/" + kSettingsValueName;
+  const std::string value =
+      settings_sandbox::KeyFolder() + "/" + kSettingsValueName;
   const std::string target = config::SettingsRoot() + "/elsewhere";
   std::filesystem::rename(value, target);
   std::filesystem::create_symlink(target, value);
@@ -129,11 +123,13 @@ TEST(FolderStore, AValueThatIsALinkIsNotRead) {
 TEST(FolderStore, AFailedSaveRemovesItsTemporaryFile) {
   settings_sandbox::Reset();
   ASSERT_TRUE(settings_sandbox::StoreWord(0x03000000u));
-  const std::string value = ValueFolder() + "/" + kSettingsValueName;
+  const std::string value =
+      settings_sandbox::KeyFolder() + "/" + kSettingsValueName;
   std::filesystem::remove(value);
   std::filesystem::create_directory(value);  // the rename onto it fails
   EXPECT_FALSE(settings_sandbox::StoreWord(0x04000000u));
-  const std::filesystem::directory_iterator entries(ValueFolder());
+  const std::filesystem::directory_iterator entries(
+      settings_sandbox::KeyFolder());
   EXPECT_EQ(std::distance(begin(entries), end(entries)), 1);
 }
 

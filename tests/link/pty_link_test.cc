@@ -103,15 +103,6 @@ TEST_F(PtyLinkTest, LineSettingsStickAndCanBeAppliedAgainAndAfterAReopen) {
   EXPECT_EQ(1, link.QueryTimeCode());
 }
 
-TEST_F(PtyLinkTest, HandshakeMakesThirtyTwoPassesWithPauses) {
-  const std::int64_t took = Timed([&] { EXPECT_EQ(1, link.Handshake()); });
-  EXPECT_EQ(1, link.m_handshakeOk);
-  EXPECT_TRUE(WaitFor([&] { return Count("log", "rx 20 01 21 ") == 32; }));
-  EXPECT_EQ(32, Count("log", " rx "));
-  EXPECT_GE(took, 32 * 30);
-  EXPECT_LT(took, 8000);
-}
-
 // The four bytes after a bad head are still waiting: nobody read them.
 TEST_F(PtyLinkTest, ABadHeaderIsRefusedWithoutReadingTheTail) {
   Do("reply 20 00 00 01 02 03 04");

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "link/user_notice.h"
@@ -19,6 +20,11 @@
 namespace {
 
 using Calls = std::vector<std::string>;
+
+// Speed, byte size, parity and stop bits.
+std::tuple<std::uint32_t, int, int, int> Line(const platform::DCB& dcb) {
+  return {dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits};
+}
 
 std::vector<UserNotice> g_notices;
 void RecordNotice(UserNotice notice) { g_notices.push_back(notice); }
@@ -154,10 +160,7 @@ TEST_F(SerialPortTest, ApplyLineSettingsWritesFourFieldsAndKeepsTheRest) {
   OpenCom1();
   EXPECT_EQ(1, port.ApplyLineSettings());
   EXPECT_EQ((Calls{"GetState", "SetState"}), device.calls);
-  EXPECT_EQ(38400u, device.state.BaudRate);
-  EXPECT_EQ(8, device.state.ByteSize);
-  EXPECT_EQ(1, device.state.Parity);
-  EXPECT_EQ(0, device.state.StopBits);
+  EXPECT_EQ(std::make_tuple(38400u, 8, 1, 0), Line(device.state));
   for (unsigned char b : device.state.native) ASSERT_EQ(0x5A, b);
   EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.Sleeps());
 }
@@ -189,11 +192,10 @@ TEST_F(SerialPortTest, SetTimeoutsFillsAllFiveFieldsInOrder) {
   OpenCom1();
   EXPECT_EQ(1, port.SetTimeouts(1, 2, 3, 4, 5));
   const platform::COMMTIMEOUTS& t = device.timeouts;
-  EXPECT_EQ((std::vector<std::uint32_t>{1, 2, 3, 4, 5}),
-            (std::vector<std::uint32_t>{
-                t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
-                t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
-                t.WriteTotalTimeoutConstant}));
+  EXPECT_EQ(std::make_tuple(1u, 2u, 3u, 4u, 5u),
+            std::tie(t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
+                     t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
+                     t.WriteTotalTimeoutConstant));
 }
 
 // Clearing the input takes the errors first and purges the input only; a
@@ -247,10 +249,8 @@ TEST_F(SerialPortTest, LineSettingsBecomeTermiosFlags) {
     EXPECT_NE(tio.c_cflag & CREAD, 0u);  // not the port's to clear
     platform::DCB back = {};
     platform::DecodeLineSettings(tio, &back);
-    EXPECT_EQ(back.BaudRate, r.baud);
-    EXPECT_EQ(back.ByteSize, r.size);
-    EXPECT_EQ(back.Parity, r.parity);
-    EXPECT_EQ(back.StopBits, r.stop == 0 ? 0 : 2);
+    EXPECT_EQ(Line(back),
+              std::make_tuple(r.baud, r.size, r.parity, r.stop == 0 ? 0 : 2));
   }
 }
 #endif

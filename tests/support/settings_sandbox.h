@@ -27,6 +27,8 @@ std::string RawValue();
 // folder, which stops even a user who may write anywhere). The system's text
 // for that error is given back.
 std::string BlockSaving(bool on);
+// The key's folder (where the root is a folder).
+std::string KeyFolder();
 
 // The settings word through the store's own writer and reader; a word that
 // cannot be read comes back as 0xDEADBEEF.

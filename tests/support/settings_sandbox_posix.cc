@@ -26,13 +26,6 @@ void RemoveRoot() {
   g_root.clear();
 }
 
-std::string KeyFolder() {
-  std::string folder = config::SettingsRoot() + '/';
-  for (const char* p = kSettingsKeyPath; *p; ++p)
-    folder += *p == '\\' ? '/' : *p;
-  return folder;
-}
-
 std::string ValuePath() { return KeyFolder() + "/" + kSettingsValueName; }
 
 class PrivateRoot : public ::testing::Environment {
@@ -45,6 +38,13 @@ const ::testing::Environment* const g_privateRoot =
     ::testing::AddGlobalTestEnvironment(new PrivateRoot);
 
 }  // namespace
+
+std::string KeyFolder() {
+  std::string folder = config::SettingsRoot() + '/';
+  for (const char* p = kSettingsKeyPath; *p; ++p)
+    folder += *p == '\\' ? '/' : *p;
+  return folder;
+}
 
 void Reset() {
   RemoveRoot();
