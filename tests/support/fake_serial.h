@@ -157,31 +157,19 @@ class FakeSerial : public platform::SerialBackend {
     return 1;
   }
   int GetState(platform::SerialHandle handle, platform::DCB* dcb) override {
-    calls.push_back("GetState");
-    if (failGetState || !Usable(handle)) return 0;
-    *dcb = state;
-    return 1;
+    return Copy("GetState", failGetState, handle, state, dcb);
   }
   int SetState(platform::SerialHandle handle,
                const platform::DCB& dcb) override {
-    calls.push_back("SetState");
-    if (failSetState || !Usable(handle)) return 0;
-    state = dcb;
-    return 1;
+    return Copy("SetState", failSetState, handle, dcb, &state);
   }
   int GetTimeouts(platform::SerialHandle handle,
                   platform::COMMTIMEOUTS* t) override {
-    calls.push_back("GetTimeouts");
-    if (failGetTimeouts || !Usable(handle)) return 0;
-    *t = timeouts;
-    return 1;
+    return Copy("GetTimeouts", failGetTimeouts, handle, timeouts, t);
   }
   int SetTimeouts(platform::SerialHandle handle,
                   const platform::COMMTIMEOUTS& t) override {
-    calls.push_back("SetTimeouts");
-    if (!Usable(handle)) return 0;
-    timeouts = t;
-    return 1;
+    return Copy("SetTimeouts", false, handle, t, &timeouts);
   }
   int Read(platform::SerialHandle handle, void* buffer, std::uint32_t count,
            std::uint32_t* delivered) override {
@@ -233,6 +221,16 @@ class FakeSerial : public platform::SerialBackend {
   };
 
   void Install() { platform::UseSerialBackend(this); }
+
+  // The state and time-out calls: the device's record in or out.
+  template <typename Record>
+  int Copy(const char* call, bool fail, platform::SerialHandle handle,
+           const Record& from, Record* to) {
+    calls.push_back(call);
+    if (fail || !Usable(handle)) return 0;
+    *to = from;
+    return 1;
+  }
 
   bool Usable(platform::SerialHandle handle) const {
     if (gone) platform::SetLastError(kGoneError);
