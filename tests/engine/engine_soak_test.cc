@@ -156,7 +156,7 @@ class SoakRun {
 
   // The box keeps its offset within a day; the date check needs it whole.
   void MoveBox(std::int64_t ms) {
-    box.MoveOffset(ms);
+    box.Do((ms < 0 ? "offset " : "offset +") + std::to_string(ms));
     m_boxOffsetMs += ms;
   }
 

@@ -103,14 +103,6 @@ TEST_F(PtyLinkTest, LineSettingsStickAndCanBeAppliedAgainAndAfterAReopen) {
   EXPECT_EQ(1, link.QueryTimeCode());
 }
 
-// The four bytes after a bad head are still waiting: nobody read them.
-TEST_F(PtyLinkTest, ABadHeaderIsRefusedWithoutReadingTheTail) {
-  Do("reply 20 00 00 01 02 03 04");
-  EXPECT_EQ(0, link.QueryTimeCode());
-  EXPECT_EQ(0, link.m_replyLength);
-  EXPECT_TRUE(WaitFor([&] { return Waiting() == 4; })) << Waiting();
-}
-
 TEST_F(PtyLinkTest, QueryToASilentBoxReturnsAfterAboutFiftyMilliseconds) {
   Do("silence on");
   ASSERT_EQ(1, link.SetTimeouts(10, 10, 20, 10, 10));

@@ -64,14 +64,6 @@ class FakeSerial : public platform::SerialBackend {
   void SetMode(bool pal, bool dropFrame) {
     Do(pal ? "mode pal" : dropFrame ? "mode ntsc-df" : "mode ntsc");
   }
-  // Moves the box's time code by `ms`, as "offset +MS" does but unbounded.
-  void MoveOffset(std::int64_t ms) {
-    boxsim::Command move;
-    move.kind = boxsim::CommandKind::kOffset;
-    move.relative = true;
-    move.number = ms;
-    box_->Apply(move);
-  }
   bool followsUtc = false;  // else the local time of the fake clock's zone
   bool answerHello = true;
   // Time that passes before each query, as a worker's wait between polls
@@ -94,7 +86,6 @@ class FakeSerial : public platform::SerialBackend {
   }
 
   // Failure switches ----------------------------------------------------------
-  std::set<std::string> busyNames;  // devices held by another program
   bool failOpen = false;
   bool failClose = false;  // the close fails and the device stays open
   bool failGetState = false;
@@ -143,8 +134,7 @@ class FakeSerial : public platform::SerialBackend {
     calls.push_back(std::string("Open ") + name + (overlapped ? " ov" : ""));
     if (onCall) onCall(calls.back());
     lastName = name;
-    if (failOpen || busyNames.count(name))
-      return platform::kInvalidSerialHandle;
+    if (failOpen) return platform::kInvalidSerialHandle;
     ++opens;
     const platform::SerialHandle handle = nextHandle_++;
     openHandles.insert(handle);
