@@ -58,8 +58,7 @@ now_ms() { date +%s%3N; }
 # run_ventrel ARGS...: the script's ventrel_command with ARGS, its output in
 # $work/ventrel.out and .err; sets rc and elapsed_ms.
 run_ventrel() {
-  local start
-  start=$(now_ms)
+  local start=$(now_ms)
   ventrel_command "$@" >"$work/ventrel.out" 2>"$work/ventrel.err"
   rc=$?
   elapsed_ms=$(($(now_ms) - start))
