@@ -14,51 +14,36 @@
 
 namespace {
 
-// A bound datagram socket; `name` as it would appear in $NOTIFY_SOCKET.
-class TestSocket {
- public:
-  explicit TestSocket(const std::string& name) : name_(name) {
-    fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    name.copy(address.sun_path, name.size());
-    if (name[0] == '@') address.sun_path[0] = '\0';
-    if (name[0] == '/') unlink(name.c_str());
-    const socklen_t length =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0;
-  }
-  ~TestSocket() {
-    close(fd_);
-    if (name_[0] == '/') unlink(name_.c_str());
-  }
-  bool bound() const { return bound_; }
-  std::string Receive() {
-    char buffer[512];
-    const ssize_t got = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-    return got < 0 ? "<nothing>" : std::string(buffer, got);
-  }
-
- private:
-  std::string name_;
-  int fd_;
-  bool bound_;
-};
-
-std::string Unique(const char* prefix) {
-  return prefix + std::to_string(getpid());
+// A datagram socket bound at `name` as it would appear in $NOTIFY_SOCKET, or
+// -1.
+int BoundSocket(const std::string& name) {
+  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  name.copy(address.sun_path, name.size());
+  if (name[0] == '@') address.sun_path[0] = '\0';
+  const socklen_t length =
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0) return fd;
+  close(fd);
+  return -1;
 }
 
 TEST(NotifySocket, DeliversOneDatagramToPathAndAbstractNames) {
-  const char* message = "READY=1\nSTATUS=Running\n";
+  const std::string message = "READY=1\nSTATUS=Running\n";
+  const std::string pid = std::to_string(getpid());
   for (const std::string& name :
-       {Unique("/tmp/quorvel-notify-"), Unique("@quorvel-notify-")}) {
+       {"/tmp/quorvel-notify-" + pid, "@quorvel-notify-" + pid}) {
     SCOPED_TRACE(name);
-    TestSocket listener(name);
-    ASSERT_TRUE(listener.bound());
+    const int fd = BoundSocket(name);
+    ASSERT_GE(fd, 0);
     setenv("NOTIFY_SOCKET", name.c_str(), 1);
-    EXPECT_EQ(platform::SendServiceNotification(message), 1);
-    EXPECT_EQ(listener.Receive(), message);
+    EXPECT_EQ(platform::SendServiceNotification(message.c_str()), 1);
+    char got[512];
+    const ssize_t size = recv(fd, got, sizeof got, MSG_DONTWAIT);
+    EXPECT_EQ(std::string(got, size > 0 ? size : 0), message);
+    close(fd);
+    if (name[0] == '/') unlink(name.c_str());
   }
   unsetenv("NOTIFY_SOCKET");
 }

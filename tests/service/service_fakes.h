@@ -1,13 +1,14 @@
 // Stand-ins for the service manager and the event log: they record every
-// report and entry, can refuse chosen calls with a chosen error, and can act
-// when an entry with a given text is written (the way a test stops a worker
-// once it is running, from the worker's own thread).
+// report and entry, can refuse chosen calls, and can act on a report or an
+// entry (the way a test stops a worker once it is running, from the worker's
+// own thread). The runtime reports only under its report lock, so the
+// stand-ins need no lock of their own.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/event_log.h"
@@ -21,133 +22,77 @@ class StatusSink : public platform::ServiceStatusSink {
   StatusSink() { platform::UseServiceStatusSink(this); }
   ~StatusSink() override { platform::UseServiceStatusSink(nullptr); }
 
-  // Registration and the Nth report (counting from 1) fail with `error`.
+  // Registration and the Nth report (counting from 1) fail with m_error.
   bool m_failRegistration = false;
   int m_failReport = 0;
-  // Called after a report is recorded, outside the sink's lock.
-  std::function<void(const platform::SERVICE_STATUS&)> m_onReport;
   std::uint32_t m_error = 1234;
+  std::function<void()> m_onReport;  // after a report is recorded
+  std::vector<platform::SERVICE_STATUS> m_reports;
+  std::vector<std::string> m_texts;
 
   platform::ServiceStatusHandle RegisterCtrlHandler(
-      const char* name, platform::ServiceControlHandler) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_registeredName = name;
-    if (m_failRegistration) {
-      platform::SetLastError(m_error);
-      return 0;
-    }
-    return kHandle;
+      const char*, platform::ServiceControlHandler) override {
+    if (!m_failRegistration) return 0x5E;
+    platform::SetLastError(m_error);
+    return 0;
   }
-
   int SetStatus(platform::ServiceStatusHandle,
                 const platform::SERVICE_STATUS& status) override {
-    int accepted = 1;
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_reports.push_back(status);
-      if (static_cast<int>(m_reports.size()) == m_failReport) accepted = 0;
-    }
-    if (m_onReport) m_onReport(status);
-    if (!accepted) platform::SetLastError(m_error);
-    return accepted;
+    m_reports.push_back(status);
+    if (m_onReport) m_onReport();
+    if (static_cast<int>(m_reports.size()) != m_failReport) return 1;
+    platform::SetLastError(m_error);
+    return 0;
   }
-
   int SetStatusText(platform::ServiceStatusHandle, const char* text) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_texts.push_back(text);
     return 1;
   }
-  std::vector<std::string> Texts() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_texts;
-  }
-
-  std::vector<platform::SERVICE_STATUS> Reports() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_reports;
-  }
-
-  static constexpr platform::ServiceStatusHandle kHandle = 0x5E;
-  std::string m_registeredName;
-
- private:
-  std::mutex m_mutex;
-  std::vector<platform::SERVICE_STATUS> m_reports;
-  std::vector<std::string> m_texts;
 };
 
-struct LogEntry {
-  std::string source;
-  std::string first;
-  std::string second;
-};
-
+// Error entries are (first string, message); information entries are kept
+// apart, since the older cases compare the error entries whole.
 class EventLog : public platform::EventLogBackend {
  public:
   EventLog() { platform::UseEventLogBackend(this); }
   ~EventLog() override { platform::UseEventLogBackend(nullptr); }
 
   bool m_failRegistration = false;
-  // Called after an entry is written, outside every lock of the runtime.
-  std::function<void(const LogEntry&)> m_onEntry;
+  std::function<void(const std::string&)> m_onEntry;  // after an error entry
+  std::vector<std::pair<std::string, std::string>> m_entries;
+  std::vector<std::string> m_notes;
+  int m_openSources = 0;  // registered and not deregistered yet
 
-  platform::EventSourceHandle RegisterSource(const char* name) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_registrations;
-    m_lastSource = name;
-    return m_failRegistration ? 0 : kSource;
+  platform::EventSourceHandle RegisterSource(const char*) override {
+    if (m_failRegistration) return 0;
+    ++m_openSources;
+    return kSource;
   }
-
   int ReportError(platform::EventSourceHandle source, const char* first,
-                  const char* second) override {
-    LogEntry entry{m_lastSource, first, second};
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      if (source != kSource) return 0;
-      m_entries.push_back(entry);
-    }
-    if (m_onEntry) m_onEntry(entry);
+                  const char* message) override {
+    if (source != kSource) return 0;
+    m_entries.emplace_back(first, message);
+    if (m_onEntry) m_onEntry(message);
     return 1;
   }
-
-  // Information entries are kept apart from the error entries, whose list
-  // the older cases compare whole.
   int ReportInformation(platform::EventSourceHandle source,
                         const char* text) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
     if (source != kSource) return 0;
     m_notes.push_back(text);
     return 1;
   }
-  std::vector<std::string> Notes() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_notes;
-  }
-
   void DeregisterSource(platform::EventSourceHandle source) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (source == kSource) ++m_deregistrations;
+    if (source == kSource) --m_openSources;
   }
 
-  std::vector<LogEntry> Entries() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_entries;
-  }
-  std::vector<std::string> Messages() {
+  std::vector<std::string> Messages() const {
     std::vector<std::string> messages;
-    for (const LogEntry& entry : Entries()) messages.push_back(entry.second);
+    for (const auto& entry : m_entries) messages.push_back(entry.second);
     return messages;
   }
 
-  int m_registrations = 0;
-  int m_deregistrations = 0;
-
  private:
   static constexpr platform::EventSourceHandle kSource = 0xE7;
-  std::mutex m_mutex;
-  std::string m_lastSource;
-  std::vector<LogEntry> m_entries;
-  std::vector<std::string> m_notes;
 };
 
 }  // namespace fake
