@@ -1,8 +1,8 @@
 // A window system for dialog tests: it builds its controls from the same
-// dialog templates as the real back ends, behaves like auto radio buttons and
-// auto check boxes when the test clicks, keeps a restartable timer per window
-// that fires only when the test says so, and records beeps, message boxes,
-// menu entries and icons.
+// dialog templates as the real back ends, behaves like auto check boxes when
+// the test clicks (the dialog reads no radio button, so theirs show only what
+// the dialog sets), keeps a restartable timer per window that fires only when
+// the test says so, and records beeps, message boxes, menu entries and icons.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +20,6 @@ namespace fakes {
 
 struct FakeControl {
   const setup::ControlTemplate* source;
-  int radioSet;  // index of the first control of its radio set
   int check;
   bool enabled;
   std::string text;
@@ -58,41 +57,24 @@ class FakeWindowSystem : public setup::WindowSystem {
     FakeDialog& dialog = Current();
     FakeControl& clicked = Control(id);
     if (!clicked.enabled || dialog.ended) return false;
-    switch (setup::KindOf(*clicked.source)) {
-      case setup::ControlKind::kCheckBox:
-      case setup::ControlKind::kToggleButton:
-        clicked.check = clicked.check == 1 ? 0 : 1;
-        break;
-      case setup::ControlKind::kRadioButton:
-        for (auto& entry : dialog.controls) {
-          FakeControl& other = entry.second;
-          if (other.radioSet == clicked.radioSet &&
-              setup::KindOf(*other.source) == setup::ControlKind::kRadioButton)
-            other.check = &other == &clicked ? 1 : 0;
-        }
-        break;
-      default:
-        break;
-    }
+    const setup::ControlKind kind = setup::KindOf(*clicked.source);
+    if (kind == setup::ControlKind::kCheckBox ||
+        kind == setup::ControlKind::kToggleButton)
+      clicked.check = clicked.check == 1 ? 0 : 1;
     Command(id);
     return true;
   }
   // Fires timer `id` when it is armed; false when it is not.
   bool Tick(std::uintptr_t id = 1) {
-    if (Current().ended || !TimerArmed(id)) return false;
-    Send(setup::kMsgTimer, id, 0);
+    if (Current().ended || Current().timers.count(id) == 0) return false;
+    Send(setup::kMsgTimer, id);
     return true;
   }
   bool SysCommand(std::uint32_t code) {
-    return Send(setup::kMsgSysCommand, code, 0);
-  }
-  std::intptr_t QueryDragIcon() {
-    std::intptr_t result = 0;
-    Send(setup::kMsgQueryDragIcon, 0, 0, &result);
-    return result;
+    return Send(setup::kMsgSysCommand, code);
   }
   void Command(int id) {
-    Send(setup::kMsgCommand, static_cast<std::uint32_t>(id) & 0xFFFF, 0);
+    Send(setup::kMsgCommand, static_cast<std::uint32_t>(id) & 0xFFFF);
   }
 
   FakeDialog& Current() {
@@ -108,9 +90,6 @@ class FakeWindowSystem : public setup::WindowSystem {
   int Check(int id) { return Control(id).check; }
   bool Enabled(int id) { return Control(id).enabled; }
   const std::string& Text(int id) { return Control(id).text; }
-  bool TimerArmed(std::uintptr_t id = 1) {
-    return Current().timers.count(id) != 0;
-  }
 
   // Settings of the fake itself.
   bool m_hasSystemMenu = true;
@@ -135,8 +114,7 @@ class FakeWindowSystem : public setup::WindowSystem {
     for (int i = 0; i < source.controlCount; ++i) {
       const setup::ControlTemplate& control = source.controls[i];
       if (control.id == setup::kNoControlId) continue;
-      opened.controls[control.id] = {&control, setup::GroupStart(source, i), 0,
-                                     true, control.caption};
+      opened.controls[control.id] = {&control, 0, true, control.caption};
     }
     opened.initResult = events->Initialize(&opened);
     auto script = m_scripts.find(source.resourceId);
@@ -236,13 +214,11 @@ class FakeWindowSystem : public setup::WindowSystem {
     auto found = Of(window).controls.find(id);
     return found != Of(window).controls.end() ? &found->second : nullptr;
   }
-  bool Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
-            std::intptr_t* result = nullptr) {
+  bool Send(std::uint32_t message, std::uintptr_t wParam) {
     FakeDialog& dialog = Current();
-    if (dialog.ended) return false;
-    std::intptr_t ignored = 0;
-    return dialog.events->Dispatch(message, wParam, lParam,
-                                   result != nullptr ? result : &ignored);
+    std::intptr_t result = 0;
+    return !dialog.ended &&
+           dialog.events->Dispatch(message, wParam, 0, &result);
   }
 
   std::vector<std::unique_ptr<FakeDialog>> m_open;  // innermost last
