@@ -193,8 +193,7 @@ TEST_F(SetupDialogTest, StartOpensThePortStopClosesItAndKeepsTheCode) {
   });
   EXPECT_TRUE(m_windows.m_messageBoxes.empty());
   // The engine sleeps 50 ms before it opens the port.
-  ASSERT_FALSE(m_clock.Sleeps().empty());
-  EXPECT_EQ(m_clock.Sleeps()[0], 50u);
+  EXPECT_EQ(m_clock.Sleeps().at(0), 50u);
 }
 
 // ---- ticks ----
@@ -202,7 +201,7 @@ TEST_F(SetupDialogTest, StartOpensThePortStopClosesItAndKeepsTheCode) {
 // Each tick shows the time code and re-arms the timer; the status shows the
 // link's text from the 21st on, counted across a stop and a start.
 TEST_F(SetupDialogTest, TicksShowTheCodeAndEvery21stTheStatus) {
-  Run([&](CSetupDlg& dialog) {
+  Run([&](CSetupDlg&) {
     Start();
     const int starts = m_windows.Current().timerStarts;
     // Right after the connect the engine's history is empty, so the first
@@ -214,14 +213,11 @@ TEST_F(SetupDialogTest, TicksShowTheCodeAndEvery21stTheStatus) {
     Ticks(13);
     ASSERT_TRUE(m_windows.Click(kTestRun));
     Start();
-    for (int tick = 16; tick <= 20; ++tick) {
-      Ticks(1);
-      ASSERT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found") << tick;
-    }
+    Ticks(5);
+    EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
     EXPECT_EQ(m_windows.Current().timerStarts, starts + 21);
     Ticks(1);
     EXPECT_EQ(Text(kStatusBox), "BOX connected and responding.");
-    EXPECT_EQ(dialog.m_tickCount, 0);
     // A box that stops answering shows at once in the code box and at the
     // next refresh in the status box; the test goes on.
     for (int i = 0; i < 30; ++i) m_box.Script(fakes::Reply::kSilent);
@@ -273,29 +269,20 @@ TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnce) {
 }
 
 TEST_F(SetupDialogTest, SaveWritesTheChosenSettingsOrSaysWhyNot) {
-  for (bool blocked : {false, true}) {
-    SCOPED_TRACE(blocked ? "store refuses" : "store takes it");
-    m_windows.m_messageBoxes.clear();
-    std::string reason;
-    Run(kPalBit, [&](CSetupDlg&) {
-      if (blocked) reason = settings_sandbox::BlockSaving(true);
-      for (int id : {kCom4, kNtsc, kSystemTime, kSave}) m_windows.Click(id);
-      EXPECT_FALSE(m_windows.Current().ended) << "the dialog stays open";
-      // Once the rights are there, the same choices save.
-      if (blocked) {
-        settings_sandbox::BlockSaving(false);
-        m_windows.Click(kSave);
-      }
-    });
-    EXPECT_EQ(
-        m_windows.m_messageBoxes,
-        blocked
-            ? std::vector<std::string>{"Settings Not Saved: The settings were "
-                                       "not saved.\n" +
-                                       reason + " (16) owned"}
-            : std::vector<std::string>{});
-    EXPECT_EQ(settings_sandbox::StoredWord(), 0x04000000 | kSystemTimeBit);
-  }
+  std::string reason;
+  Run(kPalBit, [&](CSetupDlg&) {
+    reason = settings_sandbox::BlockSaving(true);
+    for (int id : {kCom4, kNtsc, kSystemTime, kSave}) m_windows.Click(id);
+    EXPECT_FALSE(m_windows.Current().ended) << "the dialog stays open";
+    // Once the rights are there, the same choices save, without a word.
+    settings_sandbox::BlockSaving(false);
+    m_windows.Click(kSave);
+  });
+  EXPECT_EQ(m_windows.m_messageBoxes,
+            std::vector<std::string>{
+                "Settings Not Saved: The settings were not saved.\n" + reason +
+                " (16) owned"});
+  EXPECT_EQ(settings_sandbox::StoredWord(), 0x04000000 | kSystemTimeBit);
 }
 
 // ---- Set PC Clock and the beep box ----
