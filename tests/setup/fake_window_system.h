@@ -6,7 +6,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -81,12 +81,7 @@ class FakeWindowSystem : public setup::WindowSystem {
     if (m_open.empty()) throw std::logic_error("no dialog open");
     return *m_open.back();
   }
-  FakeControl& Control(int id) {
-    auto found = Current().controls.find(id);
-    if (found == Current().controls.end())
-      throw std::logic_error("no such control");
-    return found->second;
-  }
+  FakeControl& Control(int id) { return Current().controls.at(id); }
   int Check(int id) { return Control(id).check; }
   bool Enabled(int id) { return Control(id).enabled; }
   const std::string& Text(int id) { return Control(id).text; }
@@ -135,19 +130,19 @@ class FakeWindowSystem : public setup::WindowSystem {
     // Ending the modal run destroys the window, and its timers with it.
     dialog.timers.clear();
   }
+  // A control the template lacks is a fault: at() throws.
   void SetCheck(setup::DialogHandle window, int id, int state) override {
-    if (FakeControl* control = Find(window, id)) control->check = state;
+    Of(window).controls.at(id).check = state;
   }
   int GetCheck(setup::DialogHandle window, int id) override {
-    FakeControl* control = Find(window, id);
-    return control != nullptr ? control->check : 0;
+    return Of(window).controls.at(id).check;
   }
   void SetItemText(setup::DialogHandle window, int id,
                    const char* text) override {
-    if (FakeControl* control = Find(window, id)) control->text = text;
+    Of(window).controls.at(id).text = text;
   }
   void EnableItem(setup::DialogHandle window, int id, bool enable) override {
-    if (FakeControl* control = Find(window, id)) control->enabled = enable;
+    Of(window).controls.at(id).enabled = enable;
   }
   void StartTimer(setup::DialogHandle window, std::uintptr_t id,
                   std::uint32_t milliseconds) override {
@@ -166,9 +161,8 @@ class FakeWindowSystem : public setup::WindowSystem {
     Of(window).systemMenu.push_back(std::to_string(command) + ":" + text);
   }
   void ReadStringResource(int id, char* text, int size) override {
-    std::string value = id == setup::kAboutMenuStringId ? m_aboutString : "";
-    std::strncpy(text, value.c_str(), static_cast<std::size_t>(size) - 1);
-    text[size - 1] = '\0';
+    std::snprintf(text, static_cast<std::size_t>(size), "%s",
+                  id == setup::kAboutMenuStringId ? m_aboutString.c_str() : "");
   }
   setup::IconHandle LoadIconResource(int id) override { return IconOf(id); }
   void SetWindowIcon(setup::DialogHandle window, bool big,
@@ -209,10 +203,6 @@ class FakeWindowSystem : public setup::WindowSystem {
       if (dialog.get() == window) return *dialog;
     }
     throw std::logic_error("not an open dialog");
-  }
-  FakeControl* Find(setup::DialogHandle window, int id) {
-    auto found = Of(window).controls.find(id);
-    return found != Of(window).controls.end() ? &found->second : nullptr;
   }
   bool Send(std::uint32_t message, std::uintptr_t wParam) {
     FakeDialog& dialog = Current();
