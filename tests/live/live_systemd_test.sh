@@ -199,33 +199,26 @@ case_start() {
 # someone sets the clock.
 clock_offset_ms() { echo $(($(date +%s%3N) - $(awk '{print int($1 * 1000)}' /proc/uptime))); }
 
-# Two queries close together since line $1 of the box's log.
-setting_tried() {
-  query_gaps <(tail -n +"$1" "$work/on.log") | awk '$1 < 60 {quick++} END {exit !quick}'
-}
+refused_setting() { [[ "$(show "$unit" StatusText)" =~ refused\ [1-9] ]]; }
 
-# Polls that miss lead to a setting: one more query right after a poll's
-# own. The kernel refuses it and the service goes on.
+# Polls that miss lead to a setting, which the kernel refuses, as the status
+# line counts; the service goes on.
 case_time_jump() {
-  local before clock_before
-  before=$(wc -l <"$work/on.log")
+  local clock_before
   clock_before=$(clock_offset_ms)
   send on "offset +5000"
-  poll 15 setting_tried "$before" || fail "no setting attempt after the jump"
+  poll 15 refused_setting || fail "no refused setting after the jump: $(show "$unit" StatusText)"
   local moved=$(($(clock_offset_ms) - clock_before))
   [ "${moved#-}" -lt 1000 ] || fail "the clock moved by $moved ms"
   expect_state active "after a refused setting"
   expect_clean_entries
 }
 
+# A stop beyond the unit's 30 s would make the result timeout, and any exit
+# status but 0 exit-code.
 case_stop() {
-  local start=$(now_ms)
   in_ct systemctl stop "$unit" || fail "stop failed"
-  local took=$(($(now_ms) - start))
-  [ "$took" -lt 30000 ] || fail "stop took $took ms"
-  # Any exit status but 0 would make the result exit-code.
   [ "$(show "$unit" Result)" = success ] || fail "result $(show "$unit" Result)"
-  echo "stopped in $took ms"
 }
 
 case_unload() {
