@@ -101,7 +101,7 @@ walk_save() {
 saved() { [ "$(saved_word)" = "$1" ]; }
 
 # HELP and the window menu's About entry open the About box, which OK and
-# Escape close while the test runs on behind it.
+# Escape close; that the test runs on behind it is the dialog test's.
 walk_about() {
   click 102 1003
   wait_dialog 100
@@ -113,7 +113,6 @@ walk_about() {
   wait_dialog 100
   xdotool key Escape
   await is_closed 100 || fail "Escape did not close the About box"
-  [ "$(field 102 1001 6)" = 1 ] || fail "the test stopped behind the About box"
 }
 
 # EXIT ends the program and its queries.
