@@ -15,42 +15,30 @@ std::int64_t MsOfDay(int hour, int minute, int second, int ms) {
 
 // A box in step with the PC clock plus `offsetUs`, read `readAfterUs` after
 // the query left, answering after a turnaround and the reply's line time.
-class SimulatedPolls {
- public:
-  SimulatedPolls(std::int64_t startUs, std::int64_t offsetUs, int isPal,
-                 int dropFrame)
-      : m_pcUs(startUs),
-        m_offsetUs(offsetUs),
-        m_isPal(isPal),
-        m_dropFrame(dropFrame) {}
+struct SimulatedPolls {
+  std::int64_t pcUs, offsetUs;
+  int isPal, dropFrame;
+  int step = 0;
 
   PollTiming Next() {
     PollTiming poll = {};
     poll.running = 1;
-    poll.isPal = m_isPal;
-    poll.dropFrame = m_dropFrame;
-    poll.beforeUs = poll.beforeUtcUs = m_pcUs;
-    const std::int64_t readUs = m_pcUs + 100;
+    poll.isPal = isPal;
+    poll.dropFrame = dropFrame;
+    poll.beforeUs = poll.beforeUtcUs = pcUs;
+    const std::int64_t readUs = pcUs + 100;
     const std::int64_t houseMs =
-        ((readUs + m_offsetUs) % kUsPerDay + kUsPerDay) % kUsPerDay / kUsPerMs;
+        ((readUs + offsetUs) % kUsPerDay + kUsPerDay) % kUsPerDay / kUsPerMs;
     poll.code = ClockToTimeCode(
         static_cast<std::uint16_t>(houseMs / 3600000),
         static_cast<std::uint16_t>(houseMs / 60000 % 60),
         static_cast<std::uint16_t>(houseMs / 1000 % 60),
-        static_cast<std::uint16_t>(houseMs % 1000), m_isPal, m_dropFrame);
+        static_cast<std::uint16_t>(houseMs % 1000), isPal, dropFrame);
     poll.afterUs = poll.afterUtcUs = readUs + 200 + kReplyLineUs;
     // The worker's cadence with a little of the jitter that a real one has.
-    m_pcUs = poll.afterUs + 153000 + (m_step++ * 389) % 1700;
+    pcUs = poll.afterUs + 153000 + (step++ * 389) % 1700;
     return poll;
   }
-  void Jump(std::int64_t us) { m_offsetUs += us; }
-
- private:
-  std::int64_t m_pcUs;
-  std::int64_t m_offsetUs;
-  int m_isPal;
-  int m_dropFrame;
-  int m_step = 0;
 };
 
 TEST(TimeCodeSpanTest, SpansOfCodesInEachMode) {
@@ -128,8 +116,8 @@ TEST(SubFrameEstimatorTest, NarrowsToWellUnderAMillisecondInEveryMode) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SimulatedPolls polls(c.startMs * kUsPerMs, c.offsetUs, c.isPal,
-                         c.dropFrame);
+    SimulatedPolls polls{c.startMs * kUsPerMs, c.offsetUs, c.isPal,
+                         c.dropFrame};
     CSubFrameEstimator estimator;
     ASSERT_TRUE(estimator.Observe(polls.Next()));
     const std::int64_t frameUs = c.isPal ? 40000 : 34000;
@@ -158,12 +146,12 @@ TEST(SubFrameEstimatorTest, StartsAfreshOnAJumpAStopAndAModeChange) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    SimulatedPolls polls(MsOfDay(9, 0, 0, 0) * kUsPerMs, offsetUs, 1, 0);
+    SimulatedPolls polls{MsOfDay(9, 0, 0, 0) * kUsPerMs, offsetUs, 1, 0};
     CSubFrameEstimator estimator;
     for (int i = 0; i < 100; ++i) estimator.Observe(polls.Next());
     ASSERT_LT(estimator.WidthUs(), 1500);
 
-    polls.Jump(c.jumpUs);
+    polls.offsetUs += c.jumpUs;
     PollTiming poll = polls.Next();
     if (c.stop) poll.running = 0;
     if (c.modeChange) {
