@@ -205,11 +205,9 @@ class SoakRun {
         box.Do("freeze off");
         return;
       case kSilence:
-        for (int i = 10 + static_cast<int>(Random(400)); i > 0; --i)
-          box.Script(Reply::kSilent);
-        m_quiet = true;
-        PollScript();
-        m_quiet = false;
+        box.Do("silence on");
+        PollQuiet(10 + static_cast<int>(Random(400)));
+        box.Do("silence off");
         return;
       case kStutter:
         ScriptMixed(5 + static_cast<int>(Random(60)),

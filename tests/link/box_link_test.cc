@@ -40,17 +40,15 @@ TEST_F(BoxLinkTest, SendFrameAddsTheChecksumAndIgnoresAnyGiven) {
       {{0x02, 0xFF, 0xFF, 0xFF}, {0x02, 0xFF, 0xFF, 0xFF, 0xFF}},
   };
   for (const auto& c : cases) {
-    device.writes.clear();
     EXPECT_EQ(1, link.SendFrame(c.message.data()));
-    EXPECT_EQ(c.wire, device.AllWritten());
+    EXPECT_EQ(c.wire, device.writes.back());
   }
   Bytes longest(18, 0x01);
   longest[0] = 0x0F;
   longest[17] = 0xEE;
-  device.writes.clear();
   EXPECT_EQ(1, link.SendFrame(longest.data()));
   longest[17] = 0x1F;
-  EXPECT_EQ(longest, device.AllWritten());
+  EXPECT_EQ(longest, device.writes.back());
 }
 
 // Rows run in order on one link, so a refused tail finds the previous
@@ -108,7 +106,7 @@ TEST_F(BoxLinkTest, QueryTimeCodeSendsTheRequestAndKeepsTheReply) {
   device.ScriptCode(0x12345623);
   device.calls.clear();
   EXPECT_EQ(1, link.QueryTimeCode());
-  EXPECT_EQ(kQuery, device.AllWritten());
+  EXPECT_EQ(std::vector<Bytes>{kQuery}, device.writes);
   EXPECT_EQ("ClearErrors", device.calls[0]);
   EXPECT_EQ("Purge 8", device.calls[1]);
   EXPECT_EQ(7, link.m_replyLength);

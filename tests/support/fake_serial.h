@@ -118,11 +118,6 @@ class FakeSerial : public platform::SerialBackend {
   int queries = 0;
 
   bool isOpen() const { return !openHandles.empty(); }
-  Bytes AllWritten() const {
-    Bytes all;
-    for (const Bytes& w : writes) all.insert(all.end(), w.begin(), w.end());
-    return all;
-  }
   int CountCalls(const std::string& prefix) const {
     int n = 0;
     for (const std::string& c : calls) n += c.rfind(prefix, 0) == 0;
