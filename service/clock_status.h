@@ -68,6 +68,9 @@ class CClockStatus {
   // the system's reason for a refusal; empty when the poll made none, or a
   // refusal came within a minute of the last one reported.
   std::string TakeSetEntry(const char* systemText, std::int64_t nowMs);
+  // Whether the latest poll made a setting that TakeSetEntry has yet to see:
+  // the system's reason is looked up only then, not after every poll.
+  bool HasNewSetting() const { return m_newSetting; }
 
  private:
   void Enter(BoxState state, std::int64_t nowMs);

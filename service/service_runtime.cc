@@ -148,9 +148,11 @@ void ShowStatusLine(const std::string& line) {
 void TellAfterPoll(CClockStatus& status, const CTimeCodeClock& clock) {
   const std::int64_t now = SteadyMs();
   status.AfterPoll(clock, now);
-  const std::string setting =
-      status.TakeSetEntry(SystemText(clock.m_figures.setError).c_str(), now);
-  if (!setting.empty()) WriteInformationEntry(setting.c_str());
+  if (status.HasNewSetting()) {
+    const std::string setting =
+        status.TakeSetEntry(SystemText(clock.m_figures.setError).c_str(), now);
+    if (!setting.empty()) WriteInformationEntry(setting.c_str());
+  }
   const std::string change = status.TakeStateEntry();
   if (!change.empty()) WriteInformationEntry(change.c_str());
   ShowStatusLine(status.DueLine(now));
