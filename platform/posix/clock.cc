@@ -46,15 +46,45 @@ bool InRecordRange(const SYSTEMTIME& time) {
   return time.wMilliseconds < 1000 && time.wYear >= 1601 && time.wYear <= 30827;
 }
 
+// The local fields of the second last converted, on this thread. A zone's
+// offset changes only at a whole second, so every reading within that second
+// shares them, while the C library's conversion walks the zone's rules anew
+// each time: a poll reads the local time four times. The zone that tzset()
+// last put in place is part of the key, so a changed zone is never answered
+// from the one before.
+struct LocalSecond {
+  bool valid;
+  time_t second;
+  long zone;
+  const char* names[2];
+  struct tm fields;
+};
+
+const struct tm& LocalFields(time_t second) {
+  thread_local LocalSecond cached = {};
+  if (!cached.valid || cached.second != second || cached.zone != timezone ||
+      cached.names[0] != tzname[0] || cached.names[1] != tzname[1]) {
+    struct tm fields = {};
+    cached.valid = localtime_r(&second, &fields) != nullptr;
+    cached.fields = fields;
+    cached.second = second;
+    // Read after the conversion, which sets them on its first use.
+    cached.zone = timezone;
+    cached.names[0] = tzname[0];
+    cached.names[1] = tzname[1];
+  }
+  return cached.fields;
+}
+
 void ReadClock(bool local, SYSTEMTIME* time) {
   struct timespec now = {};
   clock_gettime(CLOCK_REALTIME, &now);
-  struct tm fields = {};
   if (local) {
-    localtime_r(&now.tv_sec, &fields);
-  } else {
-    gmtime_r(&now.tv_sec, &fields);
+    ToRecord(LocalFields(now.tv_sec), now.tv_nsec, time);
+    return;
   }
+  struct tm fields = {};
+  gmtime_r(&now.tv_sec, &fields);
   ToRecord(fields, now.tv_nsec, time);
 }
 
@@ -97,12 +127,10 @@ class PosixClock : public ClockBackend {
   PreciseTime ReadPreciseTime() override {
     struct timespec now = {};
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm fields = {};
-    localtime_r(&now.tv_sec, &fields);
     const std::int64_t utcUs =
         static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-    return {utcUs,
-            utcUs + static_cast<std::int64_t>(fields.tm_gmtoff) * 1000000};
+    const long offset = LocalFields(now.tv_sec).tm_gmtoff;
+    return {utcUs, utcUs + static_cast<std::int64_t>(offset) * 1000000};
   }
 
   void Sleep(std::uint32_t milliseconds) override {
