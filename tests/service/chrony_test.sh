@@ -73,9 +73,6 @@ chrony_offset() {
     'BEGIN { split(t, a, ","); split(s, b, ","); printf "%.6f\n", a[5] - b[8] }'
 }
 
-# within GOT WANT: |GOT - WANT| <= 2 ms
-within() { awk -v g="$1" -v w="$2" 'BEGIN { d = g - w; exit !(d <= 0.002 && d >= -0.002) }'; }
-
 # The offset an NTP client of this chronyd sees. chrony cannot step the
 # clock it does not control; it slews its view of it instead, so the served
 # time takes up to a minute to follow a jump.
@@ -84,27 +81,27 @@ client_offset() {
     sed -n 's/.*System clock wrong by \([-0-9.]*\) seconds.*/\1/p'
 }
 
-# expect_within READINGS WANT LABEL COMMAND: COMMAND's offset within 2 ms of WANT
-# so many times in a row, within 120 s.
+# good_reading READINGS WANT COMMAND: true once COMMAND's offset was within
+# 2 ms of WANT so many times in a row, readings 2 s apart; sets $got.
+good_reading() {
+  got=$($3)
+  if [ -n "$got" ] && awk -v g="$got" -v w="$2" 'BEGIN { exit !(g - w <= 0.002 && w - g <= 0.002) }'; then
+    good=$((good + 1))
+  else
+    good=0
+  fi
+  [ "$good" -ge "$1" ] || { sleep 2; false; }
+}
+
+# expect_within READINGS WANT LABEL COMMAND: good readings within 120 s.
 expect_within() {
-  local readings=$1 want=$2 label=$3 start got good=0
-  start=$(now_ms)
-  while [ $(($(now_ms) - start)) -lt 120000 ]; do
-    got=$($4)
-    if [ -n "$got" ] && within "$got" "$want"; then
-      good=$((good + 1))
-      if [ $good -ge "$readings" ]; then
-        echo "$mode $label: $4 at $got s for $want s after $((($(now_ms) - start) / 1000)) s"
-        return
-      fi
-    else
-      good=0
-    fi
-    sleep 2
-  done
-  chronyc -h "$cmd" sources
-  chronyc -h "$cmd" tracking
-  fail "$label: $4 ${got:-none}, not within 2 ms of $want"
+  local got good=0 start=$(now_ms)
+  if ! poll 120 good_reading "$1" "$2" "$4"; then
+    chronyc -h "$cmd" sources
+    chronyc -h "$cmd" tracking
+    fail "$3: $4 ${got:-none}, not within 2 ms of $2"
+  fi
+  echo "$mode $3: $4 at $got s for $2 s after $((($(now_ms) - start) / 1000)) s"
 }
 
 start_chronyd
