@@ -270,7 +270,7 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnlyAndIsNoted) {
 
 // A stop may come at any moment of the start (systemd sends it whatever the
 // service accepts): once it came first, the service ends without RUNNING or
-// its start notice, and never polls.
+// its start notice, and never polls. (It ends as the failure table's rows do.)
 TEST_F(ServiceRuntimeTest, StopAtEachMomentOfTheStartEndsTheService) {
   const struct {
     const char* name;
@@ -305,8 +305,6 @@ TEST_F(ServiceRuntimeTest, StopAtEachMomentOfTheStartEndsTheService) {
     EXPECT_EQ(std::count(states.begin(), states.end(), 's'), 1);
     EXPECT_EQ(m_log.m_entries.empty(), !moment.runningSeen);
     EXPECT_EQ(m_box.queries, queriesBefore);
-    EXPECT_FALSE(m_box.isOpen());
-    EXPECT_EQ(g_stopEvent.load(), nullptr);
   }
 }
 
