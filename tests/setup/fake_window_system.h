@@ -45,8 +45,8 @@ class FakeWindowSystem : public setup::WindowSystem {
   FakeWindowSystem() { setup::UseWindowSystem(this); }
   ~FakeWindowSystem() override { setup::UseWindowSystem(nullptr); }
 
-  // What happens while a dialog of this template runs modally. Without a
-  // script the dialog is closed at once with its OK command.
+  // What happens while a dialog of this template runs modally. A run that
+  // its script leaves open returns -2.
   void OnModal(int templateId, ModalScript script) {
     m_scripts[templateId] = std::move(script);
   }
@@ -113,11 +113,7 @@ class FakeWindowSystem : public setup::WindowSystem {
     }
     opened.initResult = events->Initialize(&opened);
     auto script = m_scripts.find(source.resourceId);
-    if (script != m_scripts.end()) {
-      script->second(opened);
-    } else {
-      Command(setup::kIdOk);
-    }
+    if (script != m_scripts.end()) script->second(opened);
     const std::intptr_t result = opened.ended ? opened.result : -2;
     events->Destroyed();
     m_open.pop_back();
