@@ -45,6 +45,27 @@ TEST(SystemClock, ReadingsAreUtcAndLocalTime) {
 }
 
 #ifndef _WIN32
+// Readings over more than a second stay a whole zone from UTC: a local
+// reading never lags behind the clock into a second already gone.
+TEST(SystemClock, LocalReadingsKeepUpWithTheClock) {
+  constexpr std::int64_t kQuarterHourMs = 15 * 60000;
+  for (int reading = 0; reading < 12; ++reading) {
+    SCOPED_TRACE(reading);
+    SYSTEMTIME utc;
+    SYSTEMTIME local;
+    Real().GetSystemTime(&utc);
+    Real().GetLocalTime(&local);
+    const platform::PreciseTime precise = Real().ReadPreciseTime();
+    const std::int64_t apart = fake::ToMs(local) - fake::ToMs(utc);
+    const std::int64_t quarters =
+        std::llround(static_cast<double>(apart) / kQuarterHourMs);
+    EXPECT_LT(std::llabs(apart - quarters * kQuarterHourMs), 100);
+    EXPECT_EQ((precise.localUs - precise.utcUs) % (kQuarterHourMs * 1000), 0);
+    EXPECT_LT(std::llabs(precise.utcUs / 1000 - fake::ToMs(utc)), 100);
+    Real().Sleep(100);
+  }
+}
+
 TEST(SystemClock, LocalTimeFollowsTheZoneRules) {
   const char* const saved = std::getenv("TZ");
   const std::string zone = saved ? saved : "";
