@@ -3,11 +3,11 @@
 #include <stddef.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace platform {
 namespace {
@@ -37,22 +37,32 @@ bool NotifyAddress(const char* name, sockaddr_un* address, socklen_t* length) {
   return true;
 }
 
+// One sending socket for the life of the process: the live line goes out
+// every second while the service runs, and a socket made and closed for each
+// would triple the system calls it costs. Unconnected, so every send names
+// the address as the environment gives it then.
+int SendingSocket() {
+  static std::mutex lock;
+  static int sender = -1;
+  std::lock_guard<std::mutex> guard(lock);
+  if (sender < 0) sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  return sender;
+}
+
 }  // namespace
 
 int SendServiceNotification(const char* message) {
   sockaddr_un address;
   socklen_t length;
   if (!NotifyAddress(std::getenv("NOTIFY_SOCKET"), &address, &length)) return 0;
-  const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  const int fd = SendingSocket();
   if (fd < 0) return 0;
   const std::size_t size = std::strlen(message);
   const ssize_t sent =
       sendto(fd, message, size, MSG_NOSIGNAL,
              reinterpret_cast<const sockaddr*>(&address), length);
-  const int sendErrno = errno;
-  close(fd);
   if (sent == static_cast<ssize_t>(size)) return 1;
-  errno = sent < 0 ? sendErrno : EMSGSIZE;
+  if (sent >= 0) errno = EMSGSIZE;
   return 0;
 }
 
