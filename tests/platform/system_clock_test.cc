@@ -72,7 +72,11 @@ TEST(SystemClock, LocalTimeFollowsTheZoneRules) {
   const struct {
     const char* zone;
     std::int64_t offsetMinutes;
-  } zones[] = {{"UTC0", 0}, {"QRV-5:30", 330}, {"QRV+7", -420}};
+  } zones[] = {{"UTC0", 0},
+               {"QRV-5:30", 330},
+               {"QRV+7", -420},
+               // Summer time all year: the standard offset as above.
+               {"QRV+7QRS,0/-24,J365/48", -360}};
   for (const auto& z : zones) {
     SCOPED_TRACE(z.zone);
     setenv("TZ", z.zone, 1);
