@@ -2,6 +2,7 @@
 // path and under an abstract name as systemd may hand either.
 #include "platform/posix/notify_socket.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stddef.h>
 #include <stdlib.h>
@@ -45,6 +46,31 @@ TEST(NotifySocket, DeliversOneDatagramToPathAndAbstractNames) {
     close(fd);
     if (name[0] == '/') unlink(name.c_str());
   }
+  unsetenv("NOTIFY_SOCKET");
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  DIR* fds = opendir("/proc/self/fd");
+  if (fds == nullptr) return -1;
+  while (readdir(fds) != nullptr) ++count;
+  closedir(fds);
+  return count;
+}
+
+// The live line goes out every second for as long as the service runs: the
+// messages share one socket, so none is left open per message.
+TEST(NotifySocket, MessagesShareOneSocket) {
+  const std::string name = "@quorvel-notify-fds-" + std::to_string(getpid());
+  const int fd = BoundSocket(name);
+  ASSERT_GE(fd, 0);
+  setenv("NOTIFY_SOCKET", name.c_str(), 1);
+  EXPECT_EQ(platform::SendServiceNotification("STATUS=first"), 1);
+  const int before = OpenDescriptors();
+  for (int message = 0; message < 5; ++message)
+    EXPECT_EQ(platform::SendServiceNotification("STATUS=again"), 1);
+  EXPECT_EQ(OpenDescriptors(), before);
+  close(fd);
   unsetenv("NOTIFY_SOCKET");
 }
 
