@@ -320,24 +320,7 @@ TEST_F(SetupDialogTest, TheBeepBoxBeepsWhenCheckedAndOnEachClockSet) {
   });
 }
 
-// ---- ending the program and the About box ----
-
-// The window's handle is gone after the run, so a text written from the
-// destructor would fail the fake's check of the handle.
-TEST_F(SetupDialogTest, EndingDuringATestClosesThePortOnlyWithTheDialog) {
-  {
-    CSetupDlg dialog(nullptr);
-    m_windows.OnModal(setup::kSetupDialogId, [&](FakeDialog&) {
-      Start();
-      Ticks(2);
-      m_windows.Command(setup::kIdOk);
-    });
-    EXPECT_EQ(dialog.DoModal(), setup::kIdOk);
-    EXPECT_TRUE(m_box.isOpen()) << "the dialog does not stop the test";
-  }
-  EXPECT_FALSE(m_box.isOpen());
-  EXPECT_EQ(m_box.CountCalls("Close"), 1);
-}
+// ---- the About box ----
 
 // The About box's loop delivers the main dialog's timer messages, so a test
 // keeps ticking behind it.
