@@ -42,7 +42,7 @@ TEST(VentrelOptionTest, MatchesWholeWordsAfterDashOrSlashIgnoringCase) {
     const char* argv[] = {"ventrel", row.argument, "-help"};
     EXPECT_EQ(ParseVentrelOption(3, argv), row.option);
   }
-  const char* alone[] = {"ventrel"};
+  const char* alone[] = {"ventrel", nullptr};  // as the system ends argv
   EXPECT_EQ(ParseVentrelOption(1, alone), VentrelOption::kNone);
 }
 
