@@ -103,6 +103,17 @@ TEST_F(PtyLinkTest, LineSettingsStickAndCanBeAppliedAgainAndAfterAReopen) {
   EXPECT_EQ(1, link.QueryTimeCode());
 }
 
+// The hello's reply is read without a message size to wait for: its bytes
+// may come apart, and the interval time-out must hold the read open for them.
+TEST_F(PtyLinkTest, HandshakeMakesThirtyTwoPassesWithPauses) {
+  const std::int64_t took = Timed([&] { EXPECT_EQ(1, link.Handshake()); });
+  EXPECT_EQ(1, link.m_handshakeOk);
+  EXPECT_TRUE(WaitFor([&] { return Count("log", "rx 20 01 21 ") == 32; }));
+  EXPECT_EQ(32, Count("log", " rx "));
+  EXPECT_GE(took, 32 * 30);
+  EXPECT_LT(took, 8000);
+}
+
 TEST_F(PtyLinkTest, QueryToASilentBoxReturnsAfterAboutFiftyMilliseconds) {
   Do("silence on");
   ASSERT_EQ(1, link.SetTimeouts(10, 10, 20, 10, 10));
