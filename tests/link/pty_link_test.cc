@@ -114,6 +114,18 @@ TEST_F(PtyLinkTest, HandshakeMakesThirtyTwoPassesWithPauses) {
   EXPECT_LT(took, 8000);
 }
 
+// A USB adapter hands a reply over in pieces; a pause inside one that is
+// shorter than the interval time-out must not cut it, with or without a
+// message size to wait for.
+TEST_F(PtyLinkTest, AReplyThatPausesAfterItsFirstByteIsReadWhole) {
+  Do("gap 4");
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(1, link.QueryTimeCode());
+    EXPECT_EQ(7, link.m_replyLength);
+  }
+  EXPECT_EQ(1, link.Handshake());
+}
+
 TEST_F(PtyLinkTest, QueryToASilentBoxReturnsAfterAboutFiftyMilliseconds) {
   Do("silence on");
   ASSERT_EQ(1, link.SetTimeouts(10, 10, 20, 10, 10));

@@ -70,6 +70,7 @@ bool ParseSwitch(const std::string& word, const char* yes, const char* no,
 // overflow.
 constexpr std::int64_t kOffsetLimit = 10 * kMsPerDay;
 constexpr std::int64_t kByteCountLimit = 4096;
+constexpr std::int64_t kGapLimitMs = 1000;
 
 bool ParseOffset(const std::string& word, Command* command) {
   command->relative = word[0] == '+' || word[0] == '-';
@@ -117,6 +118,10 @@ bool ParseArguments(const std::vector<std::string>& words, Command* command,
         return fail("reply HEX HEX ... (bytes like 10 01 11)");
       command->bytes.push_back(byte);
     }
+  } else if (name == "gap") {
+    command->kind = CommandKind::kGap;
+    if (arguments != 1 || !ParseDecimal(first, kGapLimitMs, &command->number))
+      return fail("gap MS (MS from 0 to 1000)");
   } else if (name == "offset") {
     command->kind = CommandKind::kOffset;
     if (arguments != 1 || !ParseOffset(first, command))

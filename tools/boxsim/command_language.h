@@ -18,6 +18,7 @@ enum class CommandKind {
   kGarbage,   // number: byte count
   kShort,     // number: bytes kept
   kReply,     // bytes
+  kGap,       // number: ms after each reply's first byte
   kOffset,    // number, relative
   kMode,      // mode
   kHangup,

@@ -66,6 +66,8 @@ Commands, one a line on standard input (and in --schedule / --script):
   garbage N           send N random bytes as the next answer
   short K             cut the next reply after K bytes
   reply HEX HEX ...   send exactly these bytes as the next answer to any request
+  gap MS              pause MS ms (0 to 1000) after each reply's first byte, as
+                      a USB adapter hands a reply over in pieces; gap 0 ends it
   offset MS           set the offset to MS milliseconds
   offset +MS | -MS    move the offset by MS milliseconds (a jump of the code)
   mode pal|ntsc|ntsc-df

@@ -158,9 +158,10 @@ void SerialLine::Close() {
 }
 
 bool SerialLine::WritePaced(const std::uint8_t* bytes, std::size_t count,
-                            std::int64_t startNs, std::int64_t turnaroundNs) {
+                            std::int64_t startNs, std::int64_t turnaroundNs,
+                            std::int64_t gapNs) {
   for (std::size_t i = 0; i < count; ++i) {
-    SleepUntil(startNs + turnaroundNs +
+    SleepUntil(startNs + turnaroundNs + (i > 0 ? gapNs : 0) +
                static_cast<std::int64_t>(i + 1) * kByteTimeNs);
     ssize_t written;
     do {

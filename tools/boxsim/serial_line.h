@@ -34,9 +34,11 @@ class SerialLine {
 
   // Writes bytes one by one, each when a 38400 baud 8O1 line would have
   // finished sending it, the first after `turnaroundNs` from `startNs` (both
-  // on CLOCK_MONOTONIC). Returns false when the line refused a byte.
+  // on CLOCK_MONOTONIC), the rest `gapNs` later still. Returns false when the
+  // line refused a byte.
   bool WritePaced(const std::uint8_t* bytes, std::size_t count,
-                  std::int64_t startNs, std::int64_t turnaroundNs);
+                  std::int64_t startNs, std::int64_t turnaroundNs,
+                  std::int64_t gapNs);
 
  private:
   int fd_ = -1;

@@ -110,6 +110,10 @@ std::string SimulatedBox::Apply(const Command& command) {
       replyNext_ = command.bytes;
       replyPending_ = true;
       return "reply " + HexBytes(replyNext_) + " (next answer)";
+    case CommandKind::kGap:
+      gapMs_ = command.number;
+      return "gap " + std::to_string(gapMs_) +
+             " ms (after each reply's first byte)";
     case CommandKind::kOffset: {
       const std::int64_t before = offsetMs_;
       offsetMs_ =

@@ -39,6 +39,7 @@ class SimulatedBox {
 
   Mode mode() const { return mode_; }
   std::int64_t offsetMs() const { return offsetMs_; }
+  std::int64_t gapMs() const { return gapMs_; }
 
  private:
   Answer Normal(const Bytes& request, const TimeOfDay& now);
@@ -58,6 +59,7 @@ class SimulatedBox {
   bool shortPending_ = false;
   bool replyPending_ = false;
   Bytes replyNext_;
+  std::int64_t gapMs_ = 0;
 };
 
 // "61 0C 03 70", or "-" for no bytes.

@@ -206,7 +206,8 @@ void Simulator::Reply(const Bytes& request, std::int64_t receivedNs) {
   std::string note = answer.note;
   if (!answer.tx.empty() &&
       !line_->WritePaced(answer.tx.data(), answer.tx.size(), receivedNs,
-                         options_.turnaroundMs * 1000000))
+                         options_.turnaroundMs * 1000000,
+                         box_.gapMs() * 1000000))
     note += std::string(", write failed: ") + strerror(errno);
   log_->LogEvent("rx " + HexBytes(request) + " tx " + HexBytes(answer.tx) +
                  " (" + note + ")");
