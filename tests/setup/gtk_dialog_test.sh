@@ -2,9 +2,9 @@
 # The GTK program under a private Xvfb against the box simulator: it starts
 # with the saved settings, a port held elsewhere fails TEST/RUN with the
 # message boxes, TEST/RUN shows a live time code, SAVE writes the settings
-# word, HELP opens the About-and-Help box, EXIT ends the program. What the
-# dialog does after a failed start or save is the dialog test's; here only
-# that GTK shows it. Screenshots of both dialogs are left in the output folder.
+# word (on a read-only settings folder GTK shows why not), HELP opens the
+# About-and-Help box, EXIT ends the program. What the dialog does after a
+# failed start or save is the dialog test's; here only that GTK shows it. Screenshots of both dialogs are left in the output folder.
 # Usage: gtk_dialog_test.sh MORAVEL BOXSIM OUTPUT_FOLDER
 set -u
 moravel=$1 boxsim=$2 out=$3
@@ -22,7 +22,10 @@ printf '0x6100BEEF\n' >"$key/TcBoxInfo"
 port="$CONFIGURATION_DIRECTORY/dosdevices/com1"
 start_box box "$port" --mode pal --utc
 
-"$moravel" >"$work/moravel.log" 2>&1 &
+# A read-only settings folder stops only a user who may not write anywhere.
+as_user=()
+[ "$(id -u)" = 0 ] && as_user=(setpriv --inh-caps=-dac_override --bounding-set=-dac_override --)
+"${as_user[@]}" "$moravel" >"$work/moravel.log" 2>&1 &
 moravel_pid=$!
 track $moravel_pid
 
@@ -69,6 +72,13 @@ await shows 1002 "BOX connected and responding." || fail "status: $(text 102 100
 shot 102 moravel-gtk.png
 
 walk_save
+chmod 555 "$key"
+click 102 1012
+click 102 1006
+await has_box "The settings were not saved. Permission denied" || fail "no message box for a failed save"
+xdotool key Return
+[ "$(saved_word)" = 0x0100BEEF ] || fail "a failed save changed the word to $(saved_word)"
+chmod 755 "$key"
 walk_about
 walk_exit
 wait "$moravel_pid"
