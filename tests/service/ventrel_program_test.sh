@@ -113,16 +113,17 @@ status_after() {
 }
 
 # One service run as systemd would make it: an interrogation answered on the
-# socket, then the box's line hangs up and a new one appears under the same
-# name (an adapter pulled and plugged in again): the status line tells each
-# state, the journal the loss and the return; then the stop. The reports'
-# order and text, a silent box and the loss told once are the runtime and
-# text tests', with fakes; the start notice in a real journal the live test's.
+# socket, the box goes silent and comes back, then its line hangs up and a new
+# one appears under the same name (an adapter pulled and plugged in again):
+# the status line tells each state, the journal the loss and the return; then
+# the stop. The reports' order and text and the loss told once are the runtime
+# and text tests', with fakes; the start notice in a real journal the live
+# test's.
 case_service_under_systemd() {
   start_listener
   local link="$work/root/dosdevices/com1"
   # ventrel is running some 7 s after its start (its 5 s pause, the hand-shake).
-  start_box_on_com1 --mode ntsc --schedule "12:hangup"
+  start_box_on_com1 --mode ntsc --schedule "12:silence on;15:silence off;18:hangup"
   # As systemd starts it, with the listener's socket.
   NOTIFY_SOCKET="$work/notify" CONFIGURATION_DIRECTORY="$work/root" \
     "$ventrel" >"$work/ventrel.out" 2>"$work/ventrel.err" &
@@ -133,7 +134,10 @@ case_service_under_systemd() {
   wait_for "^READY=1|STATUS=RUNNING, check-point 0, wait hint 1000 ms$" 2 "$work/notify.log" ||
     fail "no answer to the interrogation"
   local keeping='(in step|missing [(])'
-  status_after "RUNNING" "$keeping" 10 || fail "not keeping time"
+  status_after "RUNNING" "no time code [(]box silent[)]; " 25 ||
+    fail "no silent box in the status line"
+  status_after "no time code [(]box silent" "$keeping" 10 ||
+    fail "not keeping time after the silence"
   status_after "$keeping" "port error [(]Input/output error[)], reconnecting; " 15 ||
     fail "no port error in the status line"
   local lost="Ventrel - ComPort lost: Input/output error. Port closed; trying the BOX again every 5 s"
