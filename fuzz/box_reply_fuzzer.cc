@@ -16,7 +16,9 @@
 // from four successive queries answered with whole time code frames whose
 // codes increase, and with the time of day of the latest one.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -208,7 +210,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // An empty settings folder of our own: the defaults, whatever this machine
   // holds in its own.
   static char folder[] = "/tmp/quorvel-fuzz-XXXXXX";
-  if (mkdtemp(folder) != nullptr) setenv("CONFIGURATION_DIRECTORY", folder, 1);
+  if (mkdtemp(folder) != nullptr) {
+    setenv("CONFIGURATION_DIRECTORY", folder, 1);
+    std::atexit([] { std::filesystem::remove_all(folder); });
+  }
   g_world = new World;
   platform::UseSerialBackend(&g_world->line);
   g_world->engine.reset(new CTimeCodeClock);
