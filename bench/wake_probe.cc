@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/box_frames.h"
+
 namespace {
 
 int RunExchanges(const char* device) {
@@ -33,9 +35,10 @@ int RunExchanges(const char* device) {
   tcsetattr(fd, TCSANOW, &tio);
   int stop[2];
   if (pipe(stop) != 0) return 1;
-  const unsigned char query[] = {0x61, 0x0C, 0x03, 0x70};
-  // The query and the 7-byte answer at 11 bits a byte, 38400 baud.
-  const timespec answerIn{0, 11 * 286000};
+  const auto& query = box_frames::kTimeCodeRequest;
+  // The query and the answer at 11 bits a byte, 38400 baud.
+  const timespec answerIn{
+      0, (sizeof query + box_frames::kTimeCodeReplyLength) * 286000};
   unsigned char answer[64];
   for (;;) {
     pollfd p{stop[0], POLLIN, 0};
