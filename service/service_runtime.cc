@@ -14,6 +14,7 @@
 #include "service/chrony_feed.h"
 #include "service/clock_status.h"
 #include "service/service_identity.h"
+#include "service/service_runtime_test_seam.h"
 
 using platform::kServiceAcceptStop;
 using platform::kServiceControlStop;
@@ -36,6 +37,8 @@ namespace {
 // dispatcher's thread; the lock keeps each report whole and the check-point
 // count free of lost increments.
 std::mutex g_reportLock;
+
+std::atomic<std::uint32_t> g_reconnectPauseMs{kReconnectPauseMs};
 
 // The one stop event of the process. It outlives every worker, so a stop
 // request that races with the worker's ending signals a closed event, which
@@ -176,7 +179,7 @@ bool ReconnectLostPort(CTimeCodeClock& clock, CClockStatus& status,
   status.PortLost(systemText.c_str(), SteadyMs());
   ShowStatusLine(status.Line());
   clock.Connect(false);
-  while (!stopEvent.Wait(kReconnectPauseMs)) {
+  while (!stopEvent.Wait(g_reconnectPauseMs)) {
     clock.Connect(true);
     if (clock.m_linkReady) {
       g_savedError = savedBefore;
@@ -225,6 +228,10 @@ void EndWorker(CTimeCodeClock& clock) {
 }
 
 }  // namespace
+
+void ShortenReconnectPauseForTests(std::uint32_t milliseconds) {
+  g_reconnectPauseMs = milliseconds != 0 ? milliseconds : kReconnectPauseMs;
+}
 
 void PrintToConsole(const char* format, ...) {
   va_list arguments;

@@ -20,6 +20,7 @@
 #include "platform/system_error.h"
 #include "service/clock_status.h"
 #include "service/service_identity.h"
+#include "service/service_runtime_test_seam.h"
 #include "tests/service/service_fakes.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial.h"
@@ -450,7 +451,10 @@ TEST_F(ServiceRuntimeTest, LostDeviceIsToldClosedAndRetriedUntilBack) {
   m_log.m_onEntry = [&](const std::string&) {
     if (m_box.gone) tries.push_back(Clock::now());
   };
+  constexpr std::uint32_t kPauseMs = 400;
+  ShortenReconnectPauseForTests(kPauseMs);
   ServiceEntry(0, nullptr);
+  ShortenReconnectPauseForTests(0);
 
   char buffer[512];
   std::string text(buffer, platform::FormatSystemMessage(
@@ -468,7 +472,7 @@ TEST_F(ServiceRuntimeTest, LostDeviceIsToldClosedAndRetriedUntilBack) {
   ASSERT_EQ(tries.size(), 3u);  // the loss, a try in vain, the good one
   for (std::size_t i = 1; i < tries.size(); ++i)
     EXPECT_GE(tries[i] - tries[i - 1],
-              std::chrono::milliseconds(kReconnectPauseMs * 9 / 10));
+              std::chrono::milliseconds(kPauseMs * 9 / 10));
   EXPECT_EQ(m_box.CountCalls("Close"), 3);  // after the loss and the vain try
   EXPECT_FALSE(m_box.isOpen());
 
