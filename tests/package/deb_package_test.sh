@@ -40,17 +40,15 @@ expected_files() {
 EOF
 }
 
-# The package's name and version are in the file's name, which CPack makes
-# from those control fields (DEB-DEFAULT).
-check_control() {
-  local field
-  # Computed from the binaries: the C library, GTK for Moravel.
+case_contents() {
+  local field page
+  # The package's name and version are in the file's name, which CPack makes
+  # from those control fields (DEB-DEFAULT). Depends is computed from the
+  # binaries: the C library, GTK for Moravel (lintian only warns without).
   for field in 'libc6 (>=' 'libgtk-3-0'; do
     dpkg-deb -f "$deb" Depends | grep -qF "$field" || fail "Depends lacks $field"
   done
-}
 
-check_files() {
   dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $6}' | LC_ALL=C sort -k2 >"$work/files"
   expected_files | LC_ALL=C sort -k2 | diff -u - "$work/files" >"$work/files.diff" ||
     fail "package files differ from the expected list:
@@ -60,10 +58,7 @@ $(cat "$work/files.diff")"
     grep -qF "quorvel ($version)" || fail "changelog's latest entry is not $version"
   grep -qx 'ExecStart=/usr/sbin/ventrel' "$work/root/lib/systemd/system/$unit" ||
     fail "the packaged unit does not start the packaged program"
-}
 
-check_manuals() {
-  local page
   for page in man8/ventrel.8 man1/moravel.1 man1/boxsim.1; do
     LC_ALL=C.UTF-8 MANWIDTH=80 man -l --warnings=w \
       "$work/root/usr/share/man/$page.gz" >"$work/page.out" 2>"$work/page.err"
@@ -71,12 +66,7 @@ check_manuals() {
     grep -q '^NAME' "$work/page.out" && grep -q '^EXAMPLES' "$work/page.out" ||
       fail "$page: no NAME or EXAMPLES section"
   done
-}
 
-case_contents() {
-  check_control
-  check_files
-  check_manuals
   desktop-file-validate "$work/root/usr/share/applications/moravel.desktop" ||
     fail "desktop entry"
   grep -qx 'Exec=moravel' "$work/root/usr/share/applications/moravel.desktop" ||

@@ -111,20 +111,17 @@ start_box() {
 }
 send() { local fd="box_$1"; echo "$2" >&"${!fd}"; }
 
-# The gaps in ms between the time code queries in a box's log, one a line.
-query_gaps() {
-  awk '/rx 61 0C 03 70/ {
-         split(substr($1, 12), t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000
-         if (n++) print int(ms - last); last = ms }' "$1"
-}
-
 # Fails unless the box saw polls on the service's cadence: a 153 ms wait
 # and an exchange of a few milliseconds. The ceiling leaves room for a loaded
-# machine but not for a wait twice as long. The median, as a clock setting
-# adds one query right after a poll's own and the mean would not do.
+# machine but not for a wait twice as long. The median of the gaps between
+# queries, as a clock setting adds one query right after a poll's own and
+# the mean would not do.
 expect_poll_cadence() {
   local gap
-  gap=$(query_gaps "$1" | sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }')
+  gap=$(awk '/rx 61 0C 03 70/ {
+         split(substr($1, 12), t, ":"); ms = (t[1] * 3600 + t[2] * 60 + t[3]) * 1000
+         if (n++) print int(ms - last); last = ms }' "$1" |
+    sort -n | awk '{ gap[NR] = $1 } END { print (NR ? gap[int((NR + 1) / 2)] : 0) }')
   [ "$gap" -ge 150 ] && [ "$gap" -le 240 ] || fail "queries every $gap ms"
   echo "polls every $gap ms (median)"
 }
