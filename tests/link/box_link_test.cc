@@ -99,90 +99,71 @@ TEST_F(BoxLinkTest, ReadReplyTakesWholeValidFramesOnly) {
 }
 
 // A query takes the line's errors and empties its input before asking, and
-// takes any valid frame; a shorter one leaves the older bytes behind it.
-TEST_F(BoxLinkTest, QueryTimeCodeSendsTheRequestAndKeepsTheReply) {
+// takes any valid frame; a shorter one leaves the older bytes behind it. On
+// a closed port nothing is read and the last reply stays.
+TEST_F(BoxLinkTest, QueryTimeCodeKeepsTheReplyAndTellsTheStatus) {
   device.ScriptCode(0x12345623);
   device.calls.clear();
   EXPECT_EQ(1, link.QueryTimeCode());
   EXPECT_EQ(std::vector<Bytes>{kQuery}, device.writes);
   EXPECT_EQ("ClearErrors", device.calls[0]);
   EXPECT_EQ("Purge 8", device.calls[1]);
-  EXPECT_EQ(7, link.m_replyLength);
-  EXPECT_EQ(kTimeCodeReply, Bytes(link.m_reply, link.m_reply + 7));
+  EXPECT_EQ(kTimeCodeReply,
+            Bytes(link.m_reply, link.m_reply + link.m_replyLength));
   EXPECT_STREQ("BOX connected and responding.", link.m_statusText);
+  device.Script(fakes::Reply::kSilent);
+  EXPECT_EQ(0, link.QueryTimeCode());
+  EXPECT_EQ(0, link.m_replyLength);
+  EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
   device.Script(fakes::Reply::kShort3);
   EXPECT_EQ(1, link.QueryTimeCode());
   EXPECT_EQ(3, link.m_replyLength);
   EXPECT_EQ(Bytes(kTimeCodeReply.begin() + 3, kTimeCodeReply.end()),
             Bytes(link.m_reply + 3, link.m_reply + 7));
-}
-
-TEST_F(BoxLinkTest, QueryTimeCodeReportsSilenceAndWriteFailure) {
-  device.Script(fakes::Reply::kSilent);
+  ASSERT_EQ(1, link.Close());
   EXPECT_EQ(0, link.QueryTimeCode());
-  EXPECT_EQ(0, link.m_replyLength);
-  EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
-
-  device.Script(fakes::Reply::kShort3);
-  ASSERT_EQ(1, link.QueryTimeCode());
-  device.failWrite = true;
-  device.calls.clear();
-  EXPECT_EQ(0, link.QueryTimeCode());
-  EXPECT_EQ(3, link.m_replyLength);  // unchanged
-  EXPECT_EQ(0, device.CountCalls("Read"));
+  EXPECT_EQ(3, link.m_replyLength);
   EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
 }
 
+// Thirty-two good answers with a pause after each; the box takes a command
+// as the fifth request is written, and that pass's bad answer ends the
+// handshake without its pause. A pass whose write fails pauses unanswered.
 TEST_F(BoxLinkTest, HandshakeNeedsThirtyTwoGoodAnswers) {
-  EXPECT_EQ(1, link.Handshake());
-  EXPECT_EQ(1, link.m_handshakeOk);
-  EXPECT_EQ(32u, device.writes.size());
-  for (const Bytes& w : device.writes) EXPECT_EQ(kHello, w);
-  EXPECT_EQ(std::vector<std::uint32_t>(32, 30), clock.Sleeps());
-  EXPECT_EQ(32, device.CountCalls("Purge 8"));
-}
-
-// The fifth pass gets a bad answer: the box takes the command as it is
-// written to.
-TEST_F(BoxLinkTest, HandshakeStopsAtTheFirstBadAnswer) {
   const struct {
-    const char* what;
     const char* command;
-  } cases[] = {{"wrong checksum", "checksum bad"},
-               {"length code 2", "reply 12 01 11"},
-               {"other valid frame", "reply 10 02 12"},
-               {"silence", "silence on"}};
+    int result;
+    std::size_t writes;
+  } cases[] = {{"", 1, 32},
+               {"checksum bad", 0, 5},
+               {"reply 12 01 11", 0, 5},  // length code 2
+               {"reply 10 02 12", 0, 5},  // another valid frame
+               {"silence on", 0, 5}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    link.m_handshakeOk = 1;
+    SCOPED_TRACE(c.command);
+    link.m_handshakeOk = 1 - c.result;
     device.writes.clear();
+    device.calls.clear();
     clock.ClearEvents();
     device.onCall = [&](const std::string& call) {
-      if (call.rfind("Write", 0) == 0 && device.writes.size() == 4)
+      if (*c.command && call.rfind("Write", 0) == 0 &&
+          device.writes.size() == 4)
         device.Do(c.command);
     };
-    EXPECT_EQ(0, link.Handshake());
-    EXPECT_EQ(0, link.m_handshakeOk);
-    EXPECT_EQ(5u, device.writes.size());
-    EXPECT_EQ(4u, clock.Sleeps().size());  // no pause after the failing pass
+    EXPECT_EQ(c.result, link.Handshake());
+    EXPECT_EQ(c.result, link.m_handshakeOk);
+    EXPECT_EQ(c.writes, device.writes.size());
+    for (const Bytes& w : device.writes) EXPECT_EQ(kHello, w);
+    EXPECT_EQ(std::vector<std::uint32_t>(c.writes - 1 + c.result, 30),
+              clock.Sleeps());
+    EXPECT_EQ(static_cast<int>(c.writes), device.CountCalls("Purge 8"));
     device.Do("checksum good");
     device.Do("silence off");
   }
-}
-
-TEST_F(BoxLinkTest, HandshakeSkipsPassesWhoseWriteFails) {
-  device.failWrite = true;
-  EXPECT_EQ(0, link.Handshake());
-  EXPECT_EQ(0, link.m_handshakeOk);
-  EXPECT_EQ(0, device.CountCalls("Read"));
-  EXPECT_EQ(32u, clock.Sleeps().size());
-}
-
-TEST_F(BoxLinkTest, ExchangesOnAClosedPortFail) {
   ASSERT_EQ(1, link.Close());
-  EXPECT_EQ(0, link.QueryTimeCode());
+  clock.ClearEvents();
   EXPECT_EQ(0, link.Handshake());
-  EXPECT_STREQ("BOX NOT responding! LED ON? Cables?", link.m_statusText);
+  EXPECT_EQ(32u, clock.Sleeps().size());
 }
 
 }  // namespace

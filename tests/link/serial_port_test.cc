@@ -55,154 +55,114 @@ TEST_F(SerialPortTest, PortNumbersMapToDeviceNamesAndAreKeptAsGiven) {
   } cases[] = {{1, "COM1"}, {2, "COM2"}, {3, "COM3"},  {4, "COM4"},
                {0, "COM1"}, {5, "COM1"}, {15, "COM1"}, {-1, "COM1"}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.number);
     CSerialPort each;
     device.calls.clear();
     ASSERT_EQ(1, each.Open(c.number, 0));
     EXPECT_EQ(Calls{std::string("Open ") + c.name}, device.calls);
-    EXPECT_EQ(1, each.m_isOpen);
     EXPECT_EQ(c.number, each.m_portNumber);
   }
 }
 
-// The first failing call on a device marks it lost with that call's error;
-// a new open starts clean.
-TEST_F(SerialPortTest, ADeviceThatGoesAwayIsMarkedLostUntilTheNextOpen) {
-  EXPECT_EQ(0u, port.m_deviceError);  // nothing lost before the first open
-  OpenCom1();
-  EXPECT_EQ(0, port.m_deviceLost);
-  EXPECT_EQ(0u, port.m_deviceError);
-  device.gone = true;
-  std::uint8_t buffer[3];
-  EXPECT_EQ(0, port.Read(buffer, 3));
-  EXPECT_EQ(0, port.Write(buffer, 3));
-  EXPECT_EQ(1, port.m_deviceLost);
-  EXPECT_EQ(fakes::FakeSerial::kGoneError, port.m_deviceError);
-  device.gone = false;
-  ASSERT_EQ(1, port.Open(2, 0));
-  EXPECT_EQ(0, port.m_deviceLost);
-  EXPECT_EQ(0u, port.m_deviceError);
-}
-
-// A device held by another program fails the open with the notice, and a
-// failed reopen leaves the port closed.
-TEST_F(SerialPortTest, ReopenPurgesAndClosesFirstAndAFailedReopenLeavesClosed) {
-  OpenCom1();
-  ASSERT_EQ(1, port.Open(2, 0));
-  EXPECT_EQ((Calls{"Purge 15", "Close", "Open COM2"}), device.calls);
-  device.failOpen = true;  // held by another program
-  device.calls.clear();
-  EXPECT_TRUE(g_notices.empty());
-  EXPECT_EQ(0, port.Open(3, 0));
-  EXPECT_EQ((Calls{"Purge 15", "Close", "Open COM3"}), device.calls);
-  EXPECT_EQ(0, port.m_isOpen);
-  EXPECT_EQ(2, port.m_portNumber);
-  EXPECT_TRUE(device.openHandles.empty());
-  EXPECT_EQ(std::vector<UserNotice>{UserNotice::kPortOpenFailed}, g_notices);
-}
-
-// A close reports the handle's result and forgets the handle either way; a
-// close on a closed port makes no platform call; destroying an open port
-// closes it.
-TEST_F(SerialPortTest, CloseReportsTheHandleResultOnce) {
+// One port through its life: the calls each step makes and what it keeps.
+TEST_F(SerialPortTest, OpenLossReopenAndClose) {
   EXPECT_EQ(1, port.Close());
   EXPECT_TRUE(device.calls.empty());
+
+  // The first failing call marks the device lost with that call's error; a
+  // reopen purges and closes first, and starts clean.
+  OpenCom1();
+  device.gone = true;
+  std::uint8_t buffer[4] = {};
+  EXPECT_EQ(0, port.Read(buffer, 3));
+  EXPECT_EQ(0, port.Write(buffer, 3));
+  EXPECT_EQ(std::make_tuple(1, fakes::FakeSerial::kGoneError),
+            std::tie(port.m_deviceLost, port.m_deviceError));
+  device.gone = false;
+  device.calls.clear();
+  ASSERT_EQ(1, port.Open(2, 0));
+  EXPECT_EQ((Calls{"Purge 15", "Close", "Open COM2"}), device.calls);
+  EXPECT_EQ(std::make_tuple(0, 0u),
+            std::tie(port.m_deviceLost, port.m_deviceError));
+
+  // A device held by another program fails the open with the notice and
+  // leaves the port closed.
+  device.failOpen = true;
+  device.calls.clear();
+  EXPECT_EQ(0, port.Open(3, 0));
+  EXPECT_EQ((Calls{"Purge 15", "Close", "Open COM3"}), device.calls);
+  EXPECT_EQ(std::make_tuple(0, 2), std::tie(port.m_isOpen, port.m_portNumber));
+  EXPECT_TRUE(device.openHandles.empty());
+  EXPECT_EQ(std::vector<UserNotice>{UserNotice::kPortOpenFailed}, g_notices);
+  device.failOpen = false;
+
+  // A close reports the handle's result and forgets the handle either way;
+  // closing again makes no call, and destroying an open port closes it.
   for (int result : {1, 0}) {
     OpenCom1();
     device.failClose = result == 0;
     EXPECT_EQ(result, port.Close());
-    EXPECT_EQ((Calls{"Purge 15", "Close"}), device.calls);
-    EXPECT_EQ(0, port.m_isOpen);
-    EXPECT_EQ(platform::kInvalidSerialHandle, port.m_handle);
-    device.calls.clear();
     EXPECT_EQ(1, port.Close());
-    EXPECT_TRUE(device.calls.empty());
+    EXPECT_EQ((Calls{"Purge 15", "Close"}), device.calls);
+    EXPECT_EQ(platform::kInvalidSerialHandle, port.m_handle);
   }
-  device.failClose = false;
-  const std::size_t stillOpen = device.openHandles.size();
   {
     CSerialPort other;
     ASSERT_EQ(1, other.Open(4, 0));
     device.calls.clear();
   }
   EXPECT_EQ((Calls{"Purge 15", "Close"}), device.calls);
-  EXPECT_EQ(stillOpen, device.openHandles.size());
-}
 
-TEST_F(SerialPortTest, ClosedPortOperationsFailWithoutReachingTheDevice) {
-  OpenCom1();
-  ASSERT_EQ(1, port.Close());
+  // On the closed port everything fails without reaching the device.
   device.calls.clear();
-  std::uint8_t buffer[4] = {};
   platform::COMSTAT status{};
   port.m_bytesRead = port.m_bytesWritten = 99;
-  EXPECT_EQ(0, port.FetchState());
-  EXPECT_EQ(0, port.FetchTimeouts());
-  EXPECT_EQ(0, port.StoreTimeouts());
-  EXPECT_EQ(0, port.SetTimeouts(10, 10, 20, 10, 10));
-  EXPECT_EQ(0, port.ApplyLineSettings());
-  EXPECT_EQ(0, port.Read(buffer, 3));
-  EXPECT_EQ(0u, port.BytesRead());
-  EXPECT_EQ(0, port.Write(buffer, 3));
-  EXPECT_EQ(0u, port.m_bytesWritten);
-  EXPECT_EQ(0, port.PurgeAll());
-  EXPECT_EQ(0, port.ClearInput());
-  EXPECT_EQ(0, port.ClearErrors(&status));
+  for (int result :
+       {port.FetchState(), port.FetchTimeouts(), port.StoreTimeouts(),
+        port.SetTimeouts(10, 10, 20, 10, 10), port.ApplyLineSettings(),
+        port.Read(buffer, 3), port.Write(buffer, 3), port.PurgeAll(),
+        port.ClearInput(), port.ClearErrors(&status)})
+    EXPECT_EQ(0, result);
+  EXPECT_EQ(std::make_tuple(0u, 0u),
+            std::tie(port.m_bytesRead, port.m_bytesWritten));
   EXPECT_TRUE(device.calls.empty());
 }
 
-TEST_F(SerialPortTest, ApplyLineSettingsWritesFourFieldsAndKeepsTheRest) {
+// Line settings write four fields and keep the rest; a failing fetch gives
+// up at once, a failing store still waits its 300 ms.
+TEST_F(SerialPortTest, LineSettingsTimeOutsAndPurgesReachTheDevice) {
+  device.state = {9600, 7, 2, 2, {}};
   std::memset(device.state.native, 0x5A, sizeof device.state.native);
-  device.state.BaudRate = 9600;
-  device.state.ByteSize = 7;
-  device.state.Parity = 2;
-  device.state.StopBits = 2;
   OpenCom1();
   EXPECT_EQ(1, port.ApplyLineSettings());
-  EXPECT_EQ((Calls{"GetState", "SetState"}), device.calls);
   EXPECT_EQ(std::make_tuple(38400u, 8, 1, 0), Line(device.state));
   for (unsigned char b : device.state.native) ASSERT_EQ(0x5A, b);
-  EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.Sleeps());
-}
-
-// A failing fetch returns at once; a failing store still waits its 300 ms.
-TEST_F(SerialPortTest, FailedFetchesGiveUpAtOnceAndFailedStoresWait) {
-  OpenCom1();
   device.failGetState = true;
   EXPECT_EQ(0, port.ApplyLineSettings());
-  EXPECT_EQ(Calls{"GetState"}, device.calls);
-  EXPECT_TRUE(clock.Sleeps().empty());
-
   device.failGetState = false;
   device.failSetState = true;
   EXPECT_EQ(0, port.ApplyLineSettings());
-  EXPECT_EQ(std::vector<std::uint32_t>{300}, clock.Sleeps());
   EXPECT_EQ(0, port.StoreState());
-  EXPECT_EQ((std::vector<std::uint32_t>{300, 300}), clock.Sleeps());
+  EXPECT_EQ((Calls{"GetState", "SetState", "GetState", "GetState", "SetState",
+                   "SetState"}),
+            device.calls);
+  EXPECT_EQ((std::vector<std::uint32_t>{300, 300, 300}), clock.Sleeps());
 
-  device.timeouts = {7, 7, 7, 7, 7};
-  device.failGetTimeouts = true;
-  device.calls.clear();
-  EXPECT_EQ(0, port.SetTimeouts(10, 10, 20, 10, 10));
-  EXPECT_EQ(Calls{"GetTimeouts"}, device.calls);
-  EXPECT_EQ(7u, device.timeouts.ReadTotalTimeoutConstant);
-}
-
-TEST_F(SerialPortTest, SetTimeoutsFillsAllFiveFieldsInOrder) {
-  OpenCom1();
+  // The time-outs go in field by field, and not at all when they cannot be
+  // fetched first.
   EXPECT_EQ(1, port.SetTimeouts(1, 2, 3, 4, 5));
   const platform::COMMTIMEOUTS& t = device.timeouts;
   EXPECT_EQ(std::make_tuple(1u, 2u, 3u, 4u, 5u),
             std::tie(t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
                      t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
                      t.WriteTotalTimeoutConstant));
-}
+  device.failGetTimeouts = true;
+  EXPECT_EQ(0, port.SetTimeouts(10, 10, 20, 10, 10));
+  EXPECT_EQ(3u, t.ReadTotalTimeoutConstant);
 
-// Clearing the input takes the errors first and purges the input only; a
-// full purge aborts and clears both ways. Each reports the device's result.
-TEST_F(SerialPortTest, PurgesReachTheDeviceAndReportItsResult) {
-  OpenCom1();
+  // Clearing the input takes the errors first and purges the input only; a
+  // full purge aborts and clears both ways. Each reports the device's result.
   device.reportedErrors = 0x8;
+  device.calls.clear();
   EXPECT_EQ(1, port.ClearInput());
   EXPECT_EQ(1, port.PurgeAll());
   EXPECT_EQ((Calls{"ClearErrors", "Purge 8", "Purge 15"}), device.calls);
