@@ -75,13 +75,6 @@ class PtyLinkTest : public ::testing::Test {
     return MonotonicMs() - start;
   }
 
-  // The bytes waiting in the link's input.
-  std::uint32_t Waiting() {
-    platform::COMSTAT status{};
-    EXPECT_EQ(1, link.ClearErrors(&status));
-    return status.cbInQue;
-  }
-
   std::string folder_;
   FILE* box_ = nullptr;
   CBoxLink link;
@@ -135,7 +128,9 @@ TEST_F(PtyLinkTest, ExchangesAndTimeOutsKeepTheirWindowsMeaning) {
   EXPECT_LT(Timed([&] { EXPECT_EQ(0, link.QueryTimeCode()); }), 800);
   Do("reply 74 0C 15");
   ASSERT_EQ(1, link.SendFrame(boxsim::kHelloRequest.data()));
-  ASSERT_TRUE(WaitFor([&] { return Waiting() == 3; }));
+  platform::COMSTAT waiting{};
+  ASSERT_TRUE(WaitFor(
+      [&] { return link.ClearErrors(&waiting) == 1 && waiting.cbInQue == 3; }));
   EXPECT_EQ(1, link.QueryTimeCode());
   EXPECT_EQ(7, link.m_replyLength);
 
@@ -161,12 +156,11 @@ TEST_F(PtyLinkTest, ExchangesAndTimeOutsKeepTheirWindowsMeaning) {
   EXPECT_EQ(1, second.ApplyLineSettings());
   ASSERT_EQ(1, second.SetTimeouts(10, 100, 1000, 10, 10));
   EXPECT_EQ(1, second.QueryTimeCode());
-}
 
-TEST(PtyDeviceNames, AMappedPortThatPointsNowhereDoesNotFallBack) {
+  // A mapped port that points nowhere does not fall back to another device.
+  second.Close();
   settings_sandbox::MapCom1("/nonexistent/quorvel-port");
-  CSerialPort port;
-  EXPECT_EQ(0, port.Open(1, 0));
+  EXPECT_EQ(0, second.Open(1, 0));
 }
 
 }  // namespace
