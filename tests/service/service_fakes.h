@@ -22,10 +22,11 @@ class StatusSink : public platform::ServiceStatusSink {
   StatusSink() { platform::UseServiceStatusSink(this); }
   ~StatusSink() override { platform::UseServiceStatusSink(nullptr); }
 
-  // Registration and the Nth report (counting from 1) fail with m_error.
+  // Registration and the Nth report (counting from 1) fail with kError, a
+  // code with its top bit set: the entries show it as a signed number.
+  static constexpr std::uint32_t kError = 0x80070005u;
   bool m_failRegistration = false;
   int m_failReport = 0;
-  std::uint32_t m_error = 1234;
   std::function<void()> m_onReport;  // after a report is recorded
   std::vector<platform::SERVICE_STATUS> m_reports;
   std::vector<std::string> m_texts;
@@ -33,7 +34,7 @@ class StatusSink : public platform::ServiceStatusSink {
   platform::ServiceStatusHandle RegisterCtrlHandler(
       const char*, platform::ServiceControlHandler) override {
     if (!m_failRegistration) return 0x5E;
-    platform::SetLastError(m_error);
+    platform::SetLastError(kError);
     return 0;
   }
   int SetStatus(platform::ServiceStatusHandle,
@@ -41,7 +42,7 @@ class StatusSink : public platform::ServiceStatusSink {
     m_reports.push_back(status);
     if (m_onReport) m_onReport();
     if (static_cast<int>(m_reports.size()) != m_failReport) return 1;
-    platform::SetLastError(m_error);
+    platform::SetLastError(kError);
     return 0;
   }
   int SetStatusText(platform::ServiceStatusHandle, const char* text) override {
@@ -57,14 +58,12 @@ class EventLog : public platform::EventLogBackend {
   EventLog() { platform::UseEventLogBackend(this); }
   ~EventLog() override { platform::UseEventLogBackend(nullptr); }
 
-  bool m_failRegistration = false;
   std::function<void(const std::string&)> m_onEntry;  // after an error entry
   std::vector<std::pair<std::string, std::string>> m_entries;
   std::vector<std::string> m_notes;
   int m_openSources = 0;  // registered and not deregistered yet
 
   platform::EventSourceHandle RegisterSource(const char*) override {
-    if (m_failRegistration) return 0;
     ++m_openSources;
     return kSource;
   }
