@@ -77,20 +77,27 @@ class SetupDialogTest : public ::testing::Test {
 
 // ---- start-up ----
 
-TEST_F(SetupDialogTest, ShowsTheSavedSettingsTheIconsAndTheIdleState) {
+// The About entry goes to the window menu only when there is both a menu and
+// a text for it.
+TEST_F(SetupDialogTest, ShowsTheSavedSettingsTheIconsTheMenuAndTheIdleState) {
   struct Case {
     std::uint32_t word;
     int port, standard, time;
+    bool menu, text, entryShown;  // a window menu, a text for the entry
   };
   const Case cases[] = {
-      {0x00000000, kCom1, kNtsc, kLocalTime},
-      {0x02000000 | kPalBit, kCom2, kPal, kLocalTime},
-      {0x03000000 | kSystemTimeBit, kCom3, kNtsc, kSystemTime},
-      {0x04000000 | kPalBit | kSystemTimeBit, kCom4, kPal, kSystemTime},
-      {0x0F000000, kCom1, kNtsc, kLocalTime},  // port 15: none of its own
+      {0x00000000, kCom1, kNtsc, kLocalTime, true, true, true},
+      {0x02000000 | kPalBit, kCom2, kPal, kLocalTime, true, false, false},
+      {0x03000000 | kSystemTimeBit, kCom3, kNtsc, kSystemTime, false, true,
+       false},
+      {0x04000000 | kPalBit | kSystemTimeBit, kCom4, kPal, kSystemTime, true,
+       true, true},
+      {0x0F000000, kCom1, kNtsc, kLocalTime, true, true, true},  // port 15
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.word);
+    m_windows.m_hasSystemMenu = c.menu;
+    m_windows.m_aboutString = c.text ? "&About Moravel..." : "";
     Run(c.word, [&](CSetupDlg& dialog) {
       for (int id : {kCom1, kCom2, kCom3, kCom4, kNtsc, kPal, kLocalTime,
                      kSystemTime, kTestRun, kBeepOnSet, kSetPcClock}) {
@@ -101,6 +108,8 @@ TEST_F(SetupDialogTest, ShowsTheSavedSettingsTheIconsAndTheIdleState) {
                 "Serial Port Closed | Not Testing | run 0 pc 00 timer 0 "
                 "running 0 set 0");
       FakeDialog& window = m_windows.Current();
+      const std::vector<std::string> entry = {"-", "16:&About Moravel..."};
+      EXPECT_EQ(window.systemMenu, c.entryShown ? entry : decltype(entry)());
       EXPECT_EQ(window.initResult, 1);
       void* appIcon = FakeWindowSystem::IconOf(setup::kAppIconId);
       EXPECT_EQ(window.bigIcon, appIcon);
@@ -112,65 +121,40 @@ TEST_F(SetupDialogTest, ShowsTheSavedSettingsTheIconsAndTheIdleState) {
   }
 }
 
-// The About entry goes to the window menu only when there is both a menu and
-// a text for it.
-TEST_F(SetupDialogTest, AppendsTheAboutEntry) {
-  const struct {
-    const char* about;
-    bool menu;
-    std::vector<std::string> entries;
-  } cases[] = {{"&About Moravel...", true, {"-", "16:&About Moravel..."}},
-               {"", true, {}},
-               {"&About Moravel...", false, {}}};
-  for (const auto& c : cases) {
-    m_windows.m_aboutString = c.about;
-    m_windows.m_hasSystemMenu = c.menu;
-    Run([&](CSetupDlg&) {
-      EXPECT_EQ(m_windows.Current().systemMenu, c.entries);
-    });
-  }
-}
+// ---- starting, ticking and stopping a test ----
 
-// ---- starting and stopping a test ----
-
-// A port held by another program; a silent box differs only in the lower
-// layers, which leave out their own box.
-TEST_F(SetupDialogTest, FailedStartsShowTheLowerLayersBoxesThenTheError) {
+// A port held by another program shows the lower layers' boxes, then the
+// error (a silent box differs only in the lower layers, which leave out
+// their own box); once the port is free the next start opens it. Each tick
+// shows the time code and re-arms the timer; the status shows the link's
+// text from the 21st tick on, counted across a stop and a start. A stop
+// closes the port and keeps the code.
+TEST_F(SetupDialogTest, StartsTicksAndStops) {
+  const std::string running =
+      "Com Port Open. Quorvel found | Initializing | run 1 pc 10 timer 150 "
+      "running 1 set 0";
   m_box.failOpen = true;
   std::string statusDuringBoxes;
   m_windows.m_onMessageBox = [&] { statusDuringBoxes = Text(kStatusBox); };
-  Run([&](CSetupDlg& dialog) {
+  Run(0x02000000, [&](CSetupDlg& dialog) {
     Start();
     EXPECT_EQ(Screen(dialog),
               "Initialization Error! Check Settings | Initializing | run 0 "
               "pc 10 timer 0 running 0 set 0");
     EXPECT_FALSE(m_box.isOpen());
-    // Set PC Clock can be checked but nothing uses it until a start.
+    // Set PC Clock can be checked but nothing uses it: a start clears it.
     EXPECT_TRUE(m_windows.Click(kSetPcClock));
     EXPECT_EQ(dialog.m_clock.m_setClockEnabled, 1);
-    // Once the fault is gone, the next start works.
     m_box.failOpen = false;
     Start();
-    EXPECT_EQ(dialog.m_running, 1);
-    EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
-  });
-  // The boxes come first, while the status still reads as before.
-  EXPECT_EQ(statusDuringBoxes, "Serial Port Closed");
-  EXPECT_EQ(m_windows.m_messageBoxes,
-            (std::vector<std::string>{": Error opening COM port (0)",
-                                      kConnectFailed}));
-}
-
-TEST_F(SetupDialogTest, StartOpensThePortStopClosesItAndKeepsTheCode) {
-  const std::string running =
-      "Com Port Open. Quorvel found | Initializing | run 1 pc 10 timer 150 "
-      "running 1 set 0";
-  Run(0x02000000, [&](CSetupDlg& dialog) {
-    Start();
     EXPECT_EQ(m_box.lastName, "COM2");
-    EXPECT_TRUE(m_box.isOpen());
     EXPECT_EQ(Screen(dialog), running);
-    Ticks(3);
+    const int starts = m_windows.Current().timerStarts;
+    // Right after the connect the engine's history is empty, so the first
+    // check cannot find a running code.
+    Ticks(1);
+    EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
+    Ticks(2);
     const std::string lastCode = Text(kTimeCodeBox);
     ASSERT_EQ(lastCode.substr(0, 6), "12:00:");
     for (int enabled : {1, 0, 1}) {
@@ -182,34 +166,9 @@ TEST_F(SetupDialogTest, StartOpensThePortStopClosesItAndKeepsTheCode) {
     EXPECT_EQ(m_box.CountCalls("Close"), 1);
     EXPECT_EQ(Screen(dialog), "Serial Port Closed | " + lastCode +
                                   " | run 0 pc 00 timer 0 running 0 set 0");
-    // A start clears Set PC Clock too.
-    dialog.m_clock.m_setClockEnabled = 1;
     Start();
     EXPECT_EQ(Screen(dialog), running);
-  });
-  EXPECT_TRUE(m_windows.m_messageBoxes.empty());
-  // The engine sleeps 50 ms before it opens the port.
-  EXPECT_EQ(m_clock.Sleeps().at(0), 50u);
-}
-
-// ---- ticks ----
-
-// Each tick shows the time code and re-arms the timer; the status shows the
-// link's text from the 21st on, counted across a stop and a start.
-TEST_F(SetupDialogTest, TicksShowTheCodeAndEvery21stTheStatus) {
-  Run([&](CSetupDlg&) {
-    Start();
-    const int starts = m_windows.Current().timerStarts;
-    // Right after the connect the engine's history is empty, so the first
-    // check cannot find a running code.
-    Ticks(1);
-    EXPECT_EQ(Text(kTimeCodeBox), "No_Time_Code");
-    Ticks(1);
-    EXPECT_EQ(Text(kTimeCodeBox).substr(0, 6), "12:00:");
-    Ticks(13);
-    ASSERT_TRUE(m_windows.Click(kTestRun));
-    Start();
-    Ticks(5);
+    Ticks(17);
     EXPECT_EQ(Text(kStatusBox), "Com Port Open. Quorvel found");
     EXPECT_EQ(m_windows.Current().timerStarts, starts + 21);
     Ticks(1);
@@ -224,21 +183,30 @@ TEST_F(SetupDialogTest, TicksShowTheCodeAndEvery21stTheStatus) {
     Ticks(1);
     EXPECT_EQ(Text(kStatusBox), "BOX NOT responding! LED ON? Cables?");
   });
+  // The boxes come first, while the status still reads as before.
+  EXPECT_EQ(statusDuringBoxes, "Serial Port Closed");
+  EXPECT_EQ(m_windows.m_messageBoxes,
+            (std::vector<std::string>{": Error opening COM port (0)",
+                                      kConnectFailed}));
+  // The engine sleeps 50 ms before it opens the port.
+  EXPECT_EQ(m_clock.Sleeps().at(0), 50u);
 }
 
 // ---- the settings ----
 
 // A click stores its choice at once, without stopping a running test; a new
-// port is opened at the next start, and nothing is saved without SAVE.
-TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnce) {
+// port is opened at the next start, and nothing is saved without SAVE. A
+// SAVE that cannot write says why and leaves the dialog open; once the
+// rights are there, the same choices save, without a word.
+TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnceAndSaveWritesThem) {
   struct Case {
     int id;
     std::int32_t CTimeCodeClock::*field;
     std::int32_t value;
   };
   const Case cases[] = {
-      {kSystemTime, &CTimeCodeClock::m_useSystemTime, 1},
       {kLocalTime, &CTimeCodeClock::m_useSystemTime, 0},
+      {kSystemTime, &CTimeCodeClock::m_useSystemTime, 1},
       {kPal, &CTimeCodeClock::m_isPal, 1},
       {kNtsc, &CTimeCodeClock::m_isPal, 0},
       {kCom4, &CTimeCodeClock::m_comPort, 4},
@@ -246,7 +214,8 @@ TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnce) {
       {kCom1, &CTimeCodeClock::m_comPort, 1},
       {kCom3, &CTimeCodeClock::m_comPort, 3},
   };
-  const std::uint32_t word = 0x07000000 | kPalBit | kSystemTimeBit;
+  const std::uint32_t word = 0x07000000 | kPalBit;
+  std::string reason;
   Run(word, [&](CSetupDlg& dialog) {
     Start();
     for (const Case& c : cases) {
@@ -260,17 +229,10 @@ TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnce) {
     ASSERT_TRUE(m_windows.Click(kTestRun));
     Start();
     EXPECT_EQ(m_box.lastName, "COM3");
-  });
-  EXPECT_EQ(settings_sandbox::StoredWord(), word);
-}
-
-TEST_F(SetupDialogTest, SaveWritesTheChosenSettingsOrSaysWhyNot) {
-  std::string reason;
-  Run(kPalBit, [&](CSetupDlg&) {
+    EXPECT_EQ(settings_sandbox::StoredWord(), word);
     reason = settings_sandbox::BlockSaving(true);
-    for (int id : {kCom4, kNtsc, kSystemTime, kSave}) m_windows.Click(id);
+    m_windows.Click(kSave);
     EXPECT_FALSE(m_windows.Current().ended) << "the dialog stays open";
-    // Once the rights are there, the same choices save, without a word.
     settings_sandbox::BlockSaving(false);
     m_windows.Click(kSave);
   });
@@ -278,7 +240,7 @@ TEST_F(SetupDialogTest, SaveWritesTheChosenSettingsOrSaysWhyNot) {
             std::vector<std::string>{
                 "Settings Not Saved: The settings were not saved.\n" + reason +
                 " (16) owned"});
-  EXPECT_EQ(settings_sandbox::StoredWord(), 0x04000000 | kSystemTimeBit);
+  EXPECT_EQ(settings_sandbox::StoredWord(), 0x03000000 | kSystemTimeBit);
 }
 
 // ---- Set PC Clock and the beep box ----
