@@ -7,21 +7,24 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/beep.h"
 #include "platform/beep_test_seam.h"
 #include "platform/console_control.h"
+#include "platform/event_log.h"
+#include "platform/service_control.h"
 #include "platform/stop_event_test_seam.h"
 #include "platform/system_error.h"
 #include "service/clock_status.h"
 #include "service/service_identity.h"
 #include "service/service_runtime_test_seam.h"
-#include "tests/service/service_fakes.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial.h"
 
@@ -34,6 +37,88 @@ using platform::kServiceStopped;
 using platform::kServiceStopPending;
 
 namespace {
+
+// Stand-ins for the service manager and the event log: they record every
+// report and entry, can refuse chosen calls, and can act on a report or an
+// entry (the way a test stops a worker once it is running, from the worker's
+// own thread). The runtime reports only under its report lock, so the
+// stand-ins need no lock of their own.
+class StatusSink : public platform::ServiceStatusSink {
+ public:
+  StatusSink() { platform::UseServiceStatusSink(this); }
+  ~StatusSink() override { platform::UseServiceStatusSink(nullptr); }
+
+  // Registration and the Nth report (counting from 1) fail with kError, a
+  // code with its top bit set: the entries show it as a signed number.
+  static constexpr std::uint32_t kError = 0x80070005u;
+  bool m_failRegistration = false;
+  int m_failReport = 0;
+  std::function<void()> m_onReport;  // after a report is recorded
+  std::vector<platform::SERVICE_STATUS> m_reports;
+  std::vector<std::string> m_texts;
+
+  platform::ServiceStatusHandle RegisterCtrlHandler(
+      const char*, platform::ServiceControlHandler) override {
+    if (!m_failRegistration) return 0x5E;
+    platform::SetLastError(kError);
+    return 0;
+  }
+  int SetStatus(platform::ServiceStatusHandle,
+                const platform::SERVICE_STATUS& status) override {
+    m_reports.push_back(status);
+    if (m_onReport) m_onReport();
+    if (static_cast<int>(m_reports.size()) != m_failReport) return 1;
+    platform::SetLastError(kError);
+    return 0;
+  }
+  int SetStatusText(platform::ServiceStatusHandle, const char* text) override {
+    m_texts.push_back(text);
+    return 1;
+  }
+};
+
+// Error entries are (first string, message); information entries are kept
+// apart, since the older cases compare the error entries whole.
+class EventLog : public platform::EventLogBackend {
+ public:
+  EventLog() { platform::UseEventLogBackend(this); }
+  ~EventLog() override { platform::UseEventLogBackend(nullptr); }
+
+  std::function<void(const std::string&)> m_onEntry;  // after an error entry
+  std::vector<std::pair<std::string, std::string>> m_entries;
+  std::vector<std::string> m_notes;
+  int m_openSources = 0;  // registered and not deregistered yet
+
+  platform::EventSourceHandle RegisterSource(const char*) override {
+    ++m_openSources;
+    return kSource;
+  }
+  int ReportError(platform::EventSourceHandle source, const char* first,
+                  const char* message) override {
+    if (source != kSource) return 0;
+    m_entries.emplace_back(first, message);
+    if (m_onEntry) m_onEntry(message);
+    return 1;
+  }
+  int ReportInformation(platform::EventSourceHandle source,
+                        const char* text) override {
+    if (source != kSource) return 0;
+    m_notes.push_back(text);
+    return 1;
+  }
+  void DeregisterSource(platform::EventSourceHandle source) override {
+    if (source == kSource) --m_openSources;
+  }
+
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> messages;
+    for (const auto& entry : m_entries) messages.push_back(entry.second);
+    return messages;
+  }
+
+ private:
+  static constexpr platform::EventSourceHandle kSource = 0xE7;
+};
 
 std::vector<std::uint32_t> g_beeps;
 void RecordBeep(std::uint32_t type) { g_beeps.push_back(type); }
@@ -90,8 +175,8 @@ class ServiceRuntimeTest : public ::testing::Test {
 
   fake::FakeClock m_clock;
   fakes::FakeSerial m_box{m_clock};
-  fake::StatusSink m_sink;
-  fake::EventLog m_log;
+  StatusSink m_sink;
+  EventLog m_log;
 };
 
 // A run from start to stop through a lost device: the reports follow the
@@ -177,7 +262,7 @@ TEST_F(ServiceRuntimeTest, LostDeviceIsToldClosedAndRetriedUntilBack) {
 // come at any moment of the start (systemd sends it whatever the service
 // accepts): once it came first, the service ends without RUNNING or its start
 // notice. No row polls.
-enum Fault { kOk, kNoStopEvent, kSilentBox, kPortShut, kHelloLostOnce };
+enum Fault { kOk, kNoStopEvent, kSilentBox, kHelloLostOnce };
 struct FailureRow {
   int failReport;  // the Nth report is refused
   Fault fault;
@@ -192,9 +277,9 @@ const FailureRow kFailureRows[] = {
     // the worker's pending report refused
     {2, kOk, 0, "PPS", {kSetStatusFailedText, kFirstPendingFailedText}},
     {0, kNoStopEvent, 0, "PPS", {kStopEventFailedText}},
-    // a box switched off, a port that cannot be opened
+    // a box switched off (to the runtime, a port that cannot be opened is
+    // the same failed connect)
     {0, kSilentBox, 0, "PPPPS", {kBoxUnreachableText}},
-    {0, kPortShut, 0, "PPPPS", {kBoxUnreachableText}},
     // the running report refused
     {3, kOk, 0, "PPRS", {kSetStatusFailedText, kRunningFailedText}},
     // the pending report of a retried connect refused
@@ -221,7 +306,6 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
   m_sink.m_failReport = row.failReport;
   platform::SimulateStopEventFailure(row.fault == kNoStopEvent);
   m_box.answerHello = row.fault != kSilentBox && row.fault != kHelloLostOnce;
-  m_box.failOpen = row.fault == kPortShut;
   m_box.onCall = [&](const std::string& call) {
     if (call.rfind("Open", 0) == 0 && row.fault == kHelloLostOnce)
       m_box.answerHello = m_box.opens == 1;
@@ -259,7 +343,7 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
               FirstStringFor(stopped.dwWin32ExitCode));
   }
   EXPECT_TRUE(row.failReport == 0 ||
-              stopped.dwWin32ExitCode == fake::StatusSink::kError);
+              stopped.dwWin32ExitCode == StatusSink::kError);
 
   // Every path that ran the worker ends alike: port closed, beep, pause.
   if (std::string(row.states).size() > 2) {
@@ -282,7 +366,7 @@ TEST_F(ServiceRuntimeTest, RefusedRegistrationOnlyLeavesTheError) {
   m_sink.m_failRegistration = true;
   ServiceEntry(0, nullptr);
   EXPECT_TRUE(m_sink.m_reports.empty());
-  EXPECT_EQ(g_savedError.load(), fake::StatusSink::kError);
+  EXPECT_EQ(g_savedError.load(), StatusSink::kError);
 }
 
 // A setting beeps in debug mode only; the service notes it instead. The stop
