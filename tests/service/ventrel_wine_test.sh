@@ -17,7 +17,7 @@ harness_start ventrel-wine "$@"
 harness_cleanup() { wine "$ventrel" -unload >/dev/null 2>&1; }
 # Console output of a Windows program, its line ends made Unix ones.
 ventrel_out() { tr -d '\r' <"$work/ventrel.out"; }
-ventrel_command() { wine "$ventrel" "$@"; }
+ventrel_command() { timeout 120 "$wine_run" "$prefix" "$ventrel" "$@"; }
 
 # Starts the box on a pseudo-terminal and maps COM1 to it; the keep-alive
 # helper starts after the Wine server has restarted to take the mapping.

@@ -28,7 +28,7 @@ done
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 track $!
 poll 5 test -e /tmp/.X11-unix/X$display
-export DISPLAY=":$display" MORAVEL_CONTROL_MAP="$work/map"
+export DISPLAY=":$display" MORAVEL_CONTROL_MAP="$work/map.log"
 
 # COM1, PAL, system time, and low bits that SAVE must carry over.
 if [ "$toolkit" = gtk ]; then
@@ -91,25 +91,20 @@ fi
 track $moravel_pid
 running() { ps -o stat= -p "$moravel_pid" 2>/dev/null | grep -qv Z; }
 
-harness_on_fail() {
-  echo "--- control map"; tail -40 "$work/map" 2>/dev/null
-  echo "--- program"; tail -20 "$work/moravel.log"
-}
-
 # A fresh map: emptied, then waited for until the main dialog's block was
 # written $map_rounds times (10 s).
 refresh() {
-  : >"$work/map"
+  : >"$work/map.log"
   poke
   poll 10 map_complete || fail "the program wrote no control map"
 }
-map_complete() { [ "$(grep -c '^end 102' "$work/map")" -ge "$map_rounds" ]; }
+map_complete() { [ "$(grep -c '^end 102' "$work/map.log")" -ge "$map_rounds" ]; }
 
 # The latest state block of dialog $1, a field of a control, its text.
 state() {
   awk -v d="$1" '{sub(/\r$/, "")} $1=="dialog" && $2==d {buf=""; on=1; next}
     $1=="end" && $2==d {last=buf; on=0; next}
-    on {buf=buf $0 "\n"} END {printf "%s", last}' "$work/map" 2>/dev/null
+    on {buf=buf $0 "\n"} END {printf "%s", last}' "$work/map.log" 2>/dev/null
 }
 field() { state "$1" | awk -v id="$2" -v f="$3" '$1==id {print $f}'; }
 text() { state "$1" | awk -v id="$2" '$1==id {$1=$2=$3=$4=$5=$6=$7=""; sub(/^ +/, ""); print}'; }
@@ -124,7 +119,7 @@ wait_dialog() { await is_open "$1" || fail "dialog $1 did not appear"; }
 running_code() { [[ "$(text 102 1000)" =~ ^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]:[0-2][0-9]$ ]]; }
 another_code() { running_code && [ "$(text 102 1000)" != "$code" ]; }
 saved() { [ "$(saved_word)" = "$1" ]; }
-has_box() { grep -qxF "messagebox $1" "$work/map"; }
+has_box() { grep -qxF "messagebox $1" "$work/map.log"; }
 
 click() {
   local x y w h
@@ -154,7 +149,7 @@ fi
 # TEST/RUN shows a running time code that moves on, and the link's text in
 # the status box after 21 ticks (about 3.5 s here).
 click 102 1001
-await running_code || fail "no time code: '$(text 102 1000)' $(grep messagebox "$work/map")"
+await running_code || fail "no time code: '$(text 102 1000)' $(grep messagebox "$work/map.log")"
 code=$(text 102 1000)
 await another_code || fail "time code stands still at $code"
 await shows 1002 "BOX connected and responding." || fail "status: $(text 102 1002)"

@@ -5,7 +5,8 @@
 # it starts (re-running itself under setpriv if need be), makes the work
 # folder $work, and arranges that everything started with `track` ends and
 # $work goes when the script ends. A script may define harness_cleanup to run
-# first at the end, and harness_on_fail to show more when a check fails.
+# first at the end. A failed check shows the ends of the *.out, *.err and
+# *.log files in $work.
 harness_start() {
   local name=$1 bounding
   shift
@@ -32,15 +33,11 @@ harness_end() {
 track() { pids+=("$@"); }
 
 fail() {
+  local f
   echo "FAIL: $*"
-  if declare -F harness_on_fail >/dev/null; then
-    harness_on_fail
-  else
-    local f
-    for f in "$work"/*.out "$work"/*.err "$work"/*.log; do
-      [ -f "$f" ] && { echo "--- $f"; grep -v fixme "$f" | tail -n 30; }
-    done
-  fi
+  for f in "$work"/*.out "$work"/*.err "$work"/*.log; do
+    [ -f "$f" ] && { echo "--- $f"; grep -v fixme "$f" | tail -n 30; }
+  done
   exit 1
 }
 
