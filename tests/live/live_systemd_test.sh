@@ -19,19 +19,14 @@ unit=Quorvel_to_PC_Clock_Service
 com1=/etc/quorvel/dosdevices/com1
 nspawn_pid='' leader=''
 
-# The Debian mirror this machine installs from, as apt is told it.
-debian_mirror() {
-  local uri
-  uri=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
-    /etc/apt/sources.list.d/*.sources 2>/dev/null |
-    grep -v '^ *#' | grep -ohE 'https?://[^ ]+/debian/?( |$)' | head -n 1)
-  echo "${uri:-http://deb.debian.org/debian}" | tr -d ' '
-}
-
 make_root() {
   [ -f "$cache/root.ok" ] && return
+  # The Debian mirror this machine installs from, as apt is told it.
   local mirror
-  mirror=$(debian_mirror)
+  mirror=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+    /etc/apt/sources.list.d/*.sources 2>/dev/null |
+    grep -v '^ *#' | grep -ohE 'https?://[^ ]+/debian/?( |$)' | head -n 1 | tr -d ' ')
+  mirror=${mirror:-http://deb.debian.org/debian}
   echo "making a Debian 12 root in $cache/root from $mirror (once, a few minutes)"
   rm -rf "$cache/root.partial"
   if ! debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus \
@@ -63,9 +58,8 @@ in_ct() {
 }
 
 boot() {
-  mkdir -p "$work/bin"
-  install -m 755 "$ventrel" "$boxsim" "$work/bin/"
-  chmod 755 "$work/bin"
+  install -D -m 755 -t "$work/bin" "$ventrel" "$boxsim"
+  chmod 755 "$work/bin"  # whatever the umask: the service's user runs them
   systemd-nspawn -q -D "$cache/root" -M quorvel-live -b --register=no --keep-unit \
     --volatile=overlay --private-network --bind-ro="$work/bin:/usr/local/bin" \
     --console=read-only >"$work/console.txt" 2>&1 &
@@ -83,7 +77,7 @@ boot() {
 # nsenter stops itself when its child in the container is stopped, as
 # happens while the container shuts down, and would never be reaped: the
 # boxes are told to quit first, and what is left is killed once it is gone.
-power_off() {
+harness_cleanup() {
   [ -n "$nspawn_pid" ] || return
   local box pid
   for box in "$work"/*.in; do [ -p "$box" ] && echo quit >"$box"; done
@@ -94,10 +88,8 @@ power_off() {
     kill -KILL "$leader" "$nspawn_pid" 2>/dev/null
   fi
   wait "$nspawn_pid" 2>/dev/null
-  nspawn_pid=''
   for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
 }
-harness_cleanup() { power_off; }
 
 show() { in_ct systemctl show -P "$1" "$unit"; }
 
