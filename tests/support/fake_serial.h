@@ -13,9 +13,9 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "link/box_frames.h"
 #include "platform/serial.h"
 #include "platform/system_error.h"
 #include "tests/support/fake_clock.h"
@@ -49,8 +49,6 @@ class FakeSerial : public platform::SerialBackend {
     Install();
   }
   ~FakeSerial() override { platform::UseSerialBackend(nullptr); }
-  FakeSerial(const FakeSerial&) = delete;
-  FakeSerial& operator=(const FakeSerial&) = delete;
 
   // The box -----------------------------------------------------------------
   // A command of the simulator's own language: "mode pal", "offset -5000",
@@ -165,7 +163,9 @@ class FakeSerial : public platform::SerialBackend {
     }
     // Bytes take about a millisecond; a read left short waits out its
     // time-out.
-    PassTime(*delivered < count ? ReadTimeoutMs(count) : 1);
+    PassTime(*delivered < count ? timeouts.ReadTotalTimeoutMultiplier * count +
+                                      timeouts.ReadTotalTimeoutConstant
+                                : 1);
     return 1;
   }
   int Write(platform::SerialHandle handle, const void* data,
@@ -197,10 +197,7 @@ class FakeSerial : public platform::SerialBackend {
   }
 
  private:
-  struct Scripted {
-    Reply kind;
-    Bytes bytes;
-  };
+  using Scripted = std::pair<Reply, Bytes>;
 
   void Install() { platform::UseSerialBackend(this); }
 
@@ -219,10 +216,6 @@ class FakeSerial : public platform::SerialBackend {
     return !gone && openHandles.count(handle) != 0;
   }
 
-  std::int64_t ReadTimeoutMs(std::uint32_t count) const {
-    return timeouts.ReadTotalTimeoutMultiplier * count +
-           timeouts.ReadTotalTimeoutConstant;
-  }
   void PassTime(std::int64_t ms) {
     if (clock_) clock_->Advance(ms);
   }
@@ -236,19 +229,15 @@ class FakeSerial : public platform::SerialBackend {
   // The link writes each request frame whole, and nothing else.
   void Answer(const Bytes& request) {
     Bytes tx;
-    switch (boxsim::ClassifyRequest(request)) {
-      case boxsim::RequestKind::kHello:
-        ++hellos;
-        if (answerHello) tx = box_->Respond(request, Now()).tx;
-        break;
-      case boxsim::RequestKind::kQuery:
-        ++queries;
-        PassTime(pauseBeforeQueryMs);
-        tx = AnswerQuery(request);
-        lastAnswer_ = tx;
-        break;
-      case boxsim::RequestKind::kUnknown:
-        break;
+    const boxsim::RequestKind kind = boxsim::ClassifyRequest(request);
+    if (kind == boxsim::RequestKind::kHello) {
+      ++hellos;
+      if (answerHello) tx = box_->Respond(request, Now()).tx;
+    }
+    if (kind == boxsim::RequestKind::kQuery) {
+      ++queries;
+      PassTime(pauseBeforeQueryMs);
+      tx = lastAnswer_ = AnswerQuery(request);
     }
     input_.insert(input_.end(), tx.begin(), tx.end());
   }
@@ -259,10 +248,10 @@ class FakeSerial : public platform::SerialBackend {
       next = std::move(script_.front());
       script_.pop_front();
     }
-    lastAnswerLive = next.kind == Reply::kLive && next.bytes.empty();
-    switch (next.kind) {
+    lastAnswerLive = next == Scripted{Reply::kLive, {}};
+    switch (next.first) {
       case Reply::kLive:
-        if (!next.bytes.empty()) return next.bytes;
+        if (!next.second.empty()) return next.second;
         return box_->Respond(request, Now()).tx;
       case Reply::kSilent:
         return {};
