@@ -4,6 +4,8 @@
 // standard input takes commands and its log shows what it heard.
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -26,18 +28,24 @@ class PtyLinkTest : public ::testing::Test {
  protected:
   // A reply starts 15 ms after its request, past the interval time-out: only
   // the total one, long enough for a loaded machine, may run before a read's
-  // first byte.
+  // first byte. A link left by a run that did not end cleanly is replaced; the
+  // script's comment and blank line are skipped.
   void SetUp() override {
     char pattern[] = "/tmp/quorvel-pty-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder_ = pattern;
-    box_ =
-        popen(("exec " BOXSIM_PATH " --stdin-quit --turnaround 15 --link " +
-               folder_ + "/com1 --log " + folder_ + "/log >" + folder_ + "/out")
-                  .c_str(),
-              "w");
+    ASSERT_EQ(0, symlink("/dev/null", (folder_ + "/com1").c_str()));
+    std::ofstream(folder_ + "/script") << "# for a test\n\n0 mode ntsc-df\n";
+    box_ = popen(("exec " BOXSIM_PATH
+                  " --stdin-quit --turnaround 15 --utc --offset -3600000 "
+                  "--mode=pal --script " +
+                  folder_ + "/script --link " + folder_ + "/com1 --log " +
+                  folder_ + "/log >" + folder_ + "/out")
+                     .c_str(),
+                 "w");
     ASSERT_NE(box_, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return Count("out", "ready on") > 0; }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return Count("out", "boxsim: ready on /dev/pts/") > 0; }));
     settings_sandbox::MapCom1(folder_ + "/com1");
     ASSERT_EQ(1, link.Open(1, 0));
     ASSERT_EQ(1, link.SetTimeouts(10, 100, 1000, 10, 10));
@@ -99,11 +107,13 @@ TEST_F(PtyLinkTest, ExchangesAndTimeOutsKeepTheirWindowsMeaning) {
   const std::int64_t took = Timed([&] { EXPECT_EQ(1, link.Handshake()); });
   EXPECT_GE(took, 32 * 30);
   EXPECT_LT(took, 8000);
-  EXPECT_TRUE(WaitFor([&] { return Count("log", "rx 20 01 21 ") == 32; }));
+  EXPECT_TRUE(WaitFor(
+      [&] { return Count("log", "rx 20 01 21 tx 10 01 11 (hello)") == 32; }));
   EXPECT_EQ(32, Count("log", " rx "));
   for (int round = 0; round < 3; ++round) {
     EXPECT_EQ(1, link.QueryTimeCode());
     EXPECT_EQ(7, link.m_replyLength);
+    EXPECT_EQ(0x40, link.m_reply[2] & 0x40) << "no drop-frame flag";
   }
   Do("gap 0");
 
@@ -144,7 +154,10 @@ TEST_F(PtyLinkTest, ExchangesAndTimeOutsKeepTheirWindowsMeaning) {
     EXPECT_GE(silent, 45);
     EXPECT_LT(silent, 500);
   }
+  EXPECT_EQ(5, Count("log", "rx 61 0C 03 70 tx - (silence)"));
   Do("silence off");
+  Do("no such thing");
+  EXPECT_EQ(1, Count("log", "error: \"no such thing\": unknown command: no"));
 
   // The device is the first opener's until it closes, and takes line
   // settings again after a reopen.
@@ -156,6 +169,16 @@ TEST_F(PtyLinkTest, ExchangesAndTimeOutsKeepTheirWindowsMeaning) {
   EXPECT_EQ(1, second.ApplyLineSettings());
   ASSERT_EQ(1, second.SetTimeouts(10, 100, 1000, 10, 10));
   EXPECT_EQ(1, second.QueryTimeCode());
+
+  // A hang-up ends the simulator, which takes its link away, and leaves the
+  // link's device lost.
+  Do("hangup");
+  EXPECT_EQ(0, pclose(box_));
+  box_ = nullptr;
+  struct stat info;
+  EXPECT_NE(0, lstat((folder_ + "/com1").c_str(), &info)) << "link left";
+  EXPECT_EQ(0, second.QueryTimeCode());
+  EXPECT_EQ(1, second.m_deviceLost);
 
   // A mapped port that points nowhere does not fall back to another device.
   second.Close();
