@@ -55,7 +55,6 @@ std::string Describe(const std::vector<RequestParser::Event>& events) {
 }
 
 struct ParserCase {
-  const char* name;
   std::vector<std::string> chunks;  // fed one after the other
   const char* fed;                  // events from all Feed calls
   const char* flushed;              // events from a Flush afterwards
@@ -63,29 +62,25 @@ struct ParserCase {
 
 TEST(BoxsimRequestParser, SplitsTheStreamIntoFrames) {
   const ParserCase cases[] = {
-      {"two at once", {"20 01 21 61 0C 03 70"}, "20 01 21 | 61 0C 03 70", ""},
-      {"split", {"61", "0C 03", "70"}, "61 0C 03 70", ""},
-      {"unknown kind, valid", {"30 05 35"}, "30 05 35", ""},
-      {"longest request",
-       {"0F 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0F"},
+      {{"20 01 21 61 0C 03 70"}, "20 01 21 | 61 0C 03 70", ""},  // two at once
+      {{"61", "0C 03", "70"}, "61 0C 03 70", ""},                // split
+      {{"30 05 35"}, "30 05 35", ""},  // unknown kind, valid
+      // The longest request.
+      {{"0F 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0F"},
        "0F 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 0F",
        ""},
-      {"bad checksum then hello",
-       {"20 01 22 20 01 21"},
-       "",
-       "!20 01 22 | 20 01 21"},
-      {"garbage that resolves",
-       {"7F 20 01 21 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+      {{"20 01 22 20 01 21"}, "", "!20 01 22 | 20 01 21"},  // bad checksum
+      // Garbage that resolves.
+      {{"7F 20 01 21 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
        "!7F | 20 01 21 | 00 00 00 | 00 00 00 | 00 00 00 | 00 00 00 | 00 00 00",
        "!00 00"},
-      {"stray byte then query", {"FE 61 0C 03 70"}, "", "!FE | 61 0C 03 70"},
-      {"stray header waits", {"13 20 01 21"}, "", "!13 | 20 01 21"},
-      {"bad query checksum", {"61 0C 03 71"}, "", "!61 0C 03 71"},
-      {"half a frame", {"61 0C"}, "", "!61 0C"},
-      {"nothing", {}, "", ""},
+      {{"FE 61 0C 03 70"}, "", "!FE | 61 0C 03 70"},  // stray byte, query
+      {{"13 20 01 21"}, "", "!13 | 20 01 21"},        // stray header waits
+      {{"61 0C 03 71"}, "", "!61 0C 03 71"},          // bad query checksum
+      {{"61 0C"}, "", "!61 0C"},                      // half a frame
+      {{}, "", ""},
   };
   for (const ParserCase& c : cases) {
-    SCOPED_TRACE(c.name);
     RequestParser parser;
     std::vector<RequestParser::Event> fed;
     for (const std::string& chunk : c.chunks) {

@@ -217,7 +217,8 @@ TEST_F(BoxLinkTest, OpenLossReopenAndClose) {
   EXPECT_TRUE(device.calls.empty());
 
   // The first failing call marks the device lost with that call's error; a
-  // reopen purges and closes first, and starts clean.
+  // reopen purges and closes first, and starts clean, which a call that
+  // works leaves as it is.
   OpenCom1();
   device.gone = true;
   std::uint8_t buffer[4] = {};
@@ -229,6 +230,7 @@ TEST_F(BoxLinkTest, OpenLossReopenAndClose) {
   device.calls.clear();
   ASSERT_EQ(1, link.Open(2, 0));
   EXPECT_EQ((Calls{"Purge 15", "Close", "Open COM2"}), device.calls);
+  EXPECT_EQ(1, link.Read(buffer, 3));
   EXPECT_EQ(std::make_tuple(0, 0u),
             std::tie(link.m_deviceLost, link.m_deviceError));
 
