@@ -127,30 +127,27 @@ TEST(BoxsimCommand, AcceptsEveryCommandForm) {
 }
 
 TEST(BoxsimCommand, RefusesMalformedLinesWithAReason) {
-  const char* lines[] = {
-      "",
-      "bogus",
-      "silence",
-      "silence maybe",
-      "checksum ok",
-      "garbage 0",
-      "garbage -1",
-      "short",
-      "short 99999",
-      "reply",
-      "reply 1G",
-      "reply 123",
-      "offset",
-      "offset ++5",
-      "offset 5s",
-      "offset +",
-      "offset 99999999999999",
-      "mode secam",
-      "mode pal 2",
-      "hangup now",
-      "quit please",
-  };
-  for (const char* line : lines) {
+  for (const char* line : {"",
+                           "bogus",
+                           "silence",
+                           "silence maybe",
+                           "checksum ok",
+                           "garbage 0",
+                           "garbage -1",
+                           "short",
+                           "short 99999",
+                           "reply",
+                           "reply 1G",
+                           "reply 123",
+                           "offset",
+                           "offset ++5",
+                           "offset 5s",
+                           "offset +",
+                           "offset 99999999999999",
+                           "mode secam",
+                           "mode pal 2",
+                           "hangup now",
+                           "quit please"}) {
     Command command;
     std::string error;
     EXPECT_FALSE(ParseCommand(line, &command, &error)) << line;
