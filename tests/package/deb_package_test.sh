@@ -72,10 +72,8 @@ $(cat "$work/files.diff")"
   grep -qx 'Exec=moravel' "$work/root/usr/share/applications/moravel.desktop" ||
     fail "desktop entry does not start moravel"
   # Among lintian's errors: files not owned by root.
-  lintian --allow-root --no-tag-display-limit "$deb" >"$work/lintian.out" 2>&1
-  grep '^E:' "$work/lintian.out" && fail "lintian reports errors"
-  grep '^W:' "$work/lintian.out"
-  return 0
+  lintian --allow-root --tag-display-limit 0 "$deb" >"$work/lintian.out" 2>&1
+  ! grep -q '^E:' "$work/lintian.out" || fail "lintian reports errors"
 }
 
 # dpkg with a database of its own; the maintainer scripts run without a

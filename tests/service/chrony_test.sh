@@ -64,24 +64,21 @@ chrony_offset() {
     'BEGIN { split(t, a, ","); split(s, b, ","); printf "%.6f\n", a[5] - b[8] }'
 }
 
-# good_reading WANT: true once chrony's offset was within 2 ms of WANT three
-# times in a row, readings 2 s apart; sets $got.
-good_reading() {
-  got=$(chrony_offset)
-  if [ -n "$got" ] && awk -v g="$got" -v w="$1" 'BEGIN { exit !(g - w <= 0.002 && w - g <= 0.002) }'; then
-    good=$((good + 1))
-  else
-    good=0
-  fi
-  [ "$good" -ge 3 ] || { sleep 2; false; }
-}
-
-# expect_within WANT LABEL: good readings within 120 s.
+# expect_within WANT LABEL: chrony's offset within 2 ms of WANT three times
+# in a row, readings 2 s apart, within 120 s.
 expect_within() {
   local got good=0 start=$(now_ms)
-  poll 120 good_reading "$1" ||
-    fail "$2: chrony at ${got:-none} s, not within 2 ms of $1 s
+  until [ "$good" -ge 3 ]; do
+    [ $(($(now_ms) - start)) -lt 120000 ] || fail "$2: chrony at ${got:-none} s, not within 2 ms of $1 s
 $(chronyc -h "$cmd" sources; chronyc -h "$cmd" tracking)"
+    got=$(chrony_offset)
+    if [ -n "$got" ] && awk -v g="$got" -v w="$1" 'BEGIN { exit !(g - w <= 0.002 && w - g <= 0.002) }'; then
+      good=$((good + 1))
+    else
+      good=0
+    fi
+    sleep 2
+  done
   echo "$mode $2: chrony at $got s after $((($(now_ms) - start) / 1000)) s"
 }
 
