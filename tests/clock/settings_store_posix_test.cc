@@ -20,10 +20,8 @@ namespace {
 
 platform::SaveStep g_crashAt;
 
-[[noreturn]] void Crash() { _exit(42); }
-
 void CrashAtChosenStep(platform::SaveStep step) {
-  if (step == g_crashAt) Crash();
+  if (step == g_crashAt) _exit(42);
 }
 
 int RunInChild(void (*body)()) {
@@ -37,38 +35,24 @@ int RunInChild(void (*body)()) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::uint32_t LoadedWord() {
-  CTimeCodeClock clock;
-  return clock.m_settingsWord;
-}
-
-void SaveComTwoPal() {
-  CTimeCodeClock clock;
-  clock.m_comPort = 2;
-  clock.m_isPal = 1;
-  clock.SaveSettings();
-}
-
 TEST(FolderStore, ACrashAtAnyStepOfASaveLeavesTheOldWordOrTheNew) {
   const platform::SaveStep steps[] = {
       platform::SaveStep::kTempCreated, platform::SaveStep::kTempWritten,
       platform::SaveStep::kTempSynced, platform::SaveStep::kRenamed};
   for (const platform::SaveStep step : steps) {
     settings_sandbox::Reset();
-    {
-      CTimeCodeClock clock;
-      clock.m_comPort = 3;
-      ASSERT_EQ(clock.SaveSettings(), 1);
-    }
-    const std::uint32_t oldWord = LoadedWord();
+    ASSERT_TRUE(settings_sandbox::StoreWord(0x03000000u));
     g_crashAt = step;
     ASSERT_EQ(RunInChild([] {
                 platform::SetSaveStepHook(CrashAtChosenStep);
-                SaveComTwoPal();
+                CTimeCodeClock clock;
+                clock.m_comPort = 2;
+                clock.m_isPal = 1;
+                clock.SaveSettings();
               }),
               42);
-    EXPECT_EQ(LoadedWord(),
-              step == platform::SaveStep::kRenamed ? 0x22000000u : oldWord)
+    EXPECT_EQ(settings_sandbox::StoredWord(),
+              step == platform::SaveStep::kRenamed ? 0x22000000u : 0x03000000u)
         << "step " << static_cast<int>(step);
   }
 }
@@ -78,11 +62,7 @@ TEST(FolderStore, ReadOnlyKeyLoadsButDoesNotSave) {
     GTEST_SKIP() << "needs root, to read as another account";
   }
   settings_sandbox::Reset();
-  {
-    CTimeCodeClock clock;
-    clock.m_comPort = 4;
-    ASSERT_EQ(clock.SaveSettings(), 1);
-  }
+  ASSERT_TRUE(settings_sandbox::StoreWord(0x04000000u));
   // A service account reads a folder its administrator owns.
   const std::string root = config::SettingsRoot();
   ASSERT_EQ(chmod(root.c_str(), 0755), 0);
@@ -95,7 +75,7 @@ TEST(FolderStore, ReadOnlyKeyLoadsButDoesNotSave) {
     _exit(0);
   });
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(LoadedWord(), 0x04000000u);
+  EXPECT_EQ(settings_sandbox::StoredWord(), 0x04000000u);
 }
 
 TEST(FolderStore, KeyPathsCannotLeaveTheRoot) {
@@ -107,8 +87,9 @@ TEST(FolderStore, KeyPathsCannotLeaveTheRoot) {
 }
 
 // A value file swapped for a link would let whoever owns its target choose
-// the port; the store reads only the file itself.
-TEST(FolderStore, AValueThatIsALinkIsNotRead) {
+// the port; the store reads only the file itself. And a save that cannot
+// take its place leaves no half-made file behind.
+TEST(FolderStore, TheValueFileIsNotALinkNorLeftHalfMade) {
   settings_sandbox::Reset();
   ASSERT_TRUE(settings_sandbox::StoreWord(0x03000000u));
   const std::string value =
@@ -117,14 +98,6 @@ TEST(FolderStore, AValueThatIsALinkIsNotRead) {
   std::filesystem::rename(value, target);
   std::filesystem::create_symlink(target, value);
   EXPECT_EQ(settings_sandbox::StoredWord(), 0xDEADBEEFu);
-}
-
-// A save that cannot take its place leaves no half-made file behind.
-TEST(FolderStore, AFailedSaveRemovesItsTemporaryFile) {
-  settings_sandbox::Reset();
-  ASSERT_TRUE(settings_sandbox::StoreWord(0x03000000u));
-  const std::string value =
-      settings_sandbox::KeyFolder() + "/" + kSettingsValueName;
   std::filesystem::remove(value);
   std::filesystem::create_directory(value);  // the rename onto it fails
   EXPECT_FALSE(settings_sandbox::StoreWord(0x04000000u));
