@@ -90,12 +90,9 @@ TEST(SystemClock, LocalTimeFollowsTheZoneRules) {
 bool MayNotSetTheClock() {
   std::ifstream status("/proc/self/status");
   std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("CapEff:", 0) != 0) continue;
-    const unsigned long long caps =
-        std::strtoull(line.c_str() + 7, nullptr, 16);
-    return (caps & (1ull << 25)) == 0;
-  }
+  while (std::getline(status, line))
+    if (line.rfind("CapEff:", 0) == 0)
+      return (std::stoull(line.substr(7), nullptr, 16) >> 25 & 1) == 0;
   return false;
 }
 

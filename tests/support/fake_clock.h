@@ -78,7 +78,6 @@ class FakeClock : public platform::ClockBackend {
   std::int64_t TrueUtcMs() const { return m_trueMs; }
   std::int64_t PcUtcMs() const { return m_trueMs + m_pcErrorMs; }
   std::int64_t PcLocalMs() const { return PcUtcMs() + m_zoneMs; }
-  std::int64_t PcErrorMs() const { return m_pcErrorMs; }
   // Moves the PC clock as someone else would, without a recorded set.
   void JumpPcClock(std::int64_t ms) { m_pcErrorMs += ms; }
 
@@ -93,7 +92,6 @@ class FakeClock : public platform::ClockBackend {
     m_onSet = std::move(hook);
   }
 
-  const std::vector<ClockEvent>& Events() const { return m_events; }
   void ClearEvents() { m_events.clear(); }
   std::vector<ClockEvent> EventsOf(ClockCall call) const {
     std::vector<ClockEvent> found;

@@ -10,7 +10,6 @@
 
 #include "clock/time_code_clock.h"
 #include "config/linux_config.h"
-#include "platform/settings_store.h"
 #include "tests/support/settings_sandbox.h"
 
 namespace settings_sandbox {
@@ -62,15 +61,10 @@ void MapCom1(const std::string& target) {
     std::abort();
 }
 
-bool KeyExists() {
-  struct stat info;
-  return stat(KeyFolder().c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
+bool KeyExists() { return std::filesystem::is_directory(KeyFolder()); }
 
 void PutRawValue(const void* data, std::uint32_t size) {
-  platform::SettingsKey key;
-  if (!platform::OpenSettingsKey(kSettingsKeyPath, &key)) std::abort();
-  platform::CloseSettingsKey(key);
+  std::filesystem::create_directories(KeyFolder());
   std::ofstream(ValuePath(), std::ios::binary)
       .write(static_cast<const char*>(data), size);
 }
