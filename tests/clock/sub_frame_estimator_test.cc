@@ -101,18 +101,26 @@ TEST(SubFrameEstimatorTest, OnePollGivesTheSpanAndTheReadingTime) {
   }
 }
 
-TEST(SubFrameEstimatorTest, NarrowsToWellUnderAMillisecondInEveryMode) {
+// Polls of a box in step narrow the interval to well under a millisecond in
+// every mode. A jump of the code, a stop or a change of mode then starts it
+// afresh, with no leftover of the old interval, and it narrows again.
+TEST(SubFrameEstimatorTest, NarrowsInEveryModeAndStartsAfresh) {
   const struct {
     const char* name;
     int isPal, dropFrame;
-    std::int64_t offsetUs;
-    std::int64_t startMs;
+    std::int64_t offsetUs, startMs, jumpUs;
+    bool stop, modeChange;
   } cases[] = {
-      {"PAL, box ahead", 1, 0, 250000, MsOfDay(12, 0, 0, 3)},
-      {"NTSC, box behind", 0, 0, -3000000, MsOfDay(12, 0, 0, 17)},
-      {"drop-frame, odd microseconds", 0, 1, 123457, MsOfDay(12, 4, 50, 0)},
-      {"PAL across midnight", 1, 0, 7321, MsOfDay(23, 59, 55, 0)},
-      {"NTSC, box a day's half off", 0, 0, -43190000, MsOfDay(6, 0, 0, 0)},
+      {"PAL, box ahead; mode changes", 1, 0, 250000, MsOfDay(12, 0, 0, 3), 0,
+       false, true},
+      {"NTSC, box behind; code jumps 3 s back", 0, 0, -3000000,
+       MsOfDay(12, 0, 0, 17), -3000000, false, false},
+      {"drop-frame, odd microseconds; code stops", 0, 1, 123457,
+       MsOfDay(12, 4, 50, 0), 0, true, false},
+      {"PAL across midnight; code jumps a frame on", 1, 0, 7321,
+       MsOfDay(23, 59, 55, 0), 40000, false, false},
+      {"NTSC, box a day's half off", 0, 0, -43190000, MsOfDay(6, 0, 0, 0), 0,
+       false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -127,46 +135,23 @@ TEST(SubFrameEstimatorTest, NarrowsToWellUnderAMillisecondInEveryMode) {
     EXPECT_EQ(estimator.PollsNarrowed(), 200);
     EXPECT_LT(estimator.WidthUs(), 1500);
     EXPECT_LT(std::abs(estimator.OffsetUs() - c.offsetUs), 500);
-  }
-}
-
-TEST(SubFrameEstimatorTest, StartsAfreshOnAJumpAStopAndAModeChange) {
-  const std::int64_t offsetUs = 250000;
-  const struct {
-    const char* name;
-    std::int64_t jumpUs;
-    bool stop;
-    bool modeChange;
-    bool estimateAfter;
-  } cases[] = {
-      {"code jumps 3 s back", -3000000, false, false, true},
-      {"code jumps a frame on", 40000, false, false, true},
-      {"code stops", 0, true, false, false},
-      {"mode changes", 0, false, true, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    SimulatedPolls polls{MsOfDay(9, 0, 0, 0) * kUsPerMs, offsetUs, 1, 0};
-    CSubFrameEstimator estimator;
-    for (int i = 0; i < 100; ++i) estimator.Observe(polls.Next());
-    ASSERT_LT(estimator.WidthUs(), 1500);
 
     polls.offsetUs += c.jumpUs;
     PollTiming poll = polls.Next();
     if (c.stop) poll.running = 0;
     if (c.modeChange) {
       poll.isPal = 0;
-      poll.code = 0x09000000 | (poll.code & 0x00FFFF00);
+      poll.code &= 0xFFFFFF00;  // the second's first frame, valid in NTSC
     }
-    EXPECT_EQ(estimator.Observe(poll), c.estimateAfter);
-    if (c.estimateAfter) {
-      // No leftover of the old interval: a fresh frame-wide one, or the
-      // first two polls' worth of it.
-      EXPECT_LE(estimator.PollsNarrowed(), 2);
-      EXPECT_GT(estimator.WidthUs(), 1500);
+    EXPECT_EQ(estimator.Observe(poll), !c.stop);
+    if (!c.stop) {
+      // A fresh frame-wide interval, or the first two polls' worth of it.
+      const bool afresh = c.jumpUs != 0 || c.modeChange;
+      EXPECT_EQ(estimator.PollsNarrowed() <= 2, afresh);
+      EXPECT_EQ(estimator.WidthUs() > 1500, afresh);
     }
-    for (int i = 0; i < 100; ++i) estimator.Observe(polls.Next());
-    EXPECT_LT(std::abs(estimator.OffsetUs() - (offsetUs + c.jumpUs)), 500);
+    for (int i = 0; i < 200; ++i) estimator.Observe(polls.Next());
+    EXPECT_LT(std::abs(estimator.OffsetUs() - polls.offsetUs), 500);
   }
 }
 

@@ -21,11 +21,6 @@ using platform::SYSTEMTIME;
 
 platform::ClockBackend& Real() { return platform::SystemClock(); }
 
-// Local time minus UTC, in whole minutes.
-std::int64_t ZoneMinutes(const SYSTEMTIME& local, const SYSTEMTIME& utc) {
-  return std::llround((fake::ToMs(local) - fake::ToMs(utc)) / 60000.0);
-}
-
 // Readings over more than a second: both valid, with their weekday; UTC near
 // the C library's time, and the local time a whole zone away from it, so a
 // local reading never lags behind the clock into a second already gone.
@@ -76,7 +71,9 @@ TEST(SystemClock, LocalTimeFollowsTheZoneRules) {
     SYSTEMTIME utc;
     Real().GetSystemTime(&utc);
     Real().GetLocalTime(&local);
-    EXPECT_EQ(ZoneMinutes(local, utc), z.offsetMinutes);
+    // Local time minus UTC, in whole minutes.
+    EXPECT_EQ(std::llround((fake::ToMs(local) - fake::ToMs(utc)) / 60000.0),
+              z.offsetMinutes);
   }
   if (saved) {
     setenv("TZ", zone.c_str(), 1);
