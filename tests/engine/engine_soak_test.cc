@@ -27,9 +27,8 @@ using fake::kMsPerSecond;
 using fakes::Reply;
 
 const char* const kDisturbances[] = {
-    "PC clock jump", "PC clock drift",  "box jump",
-    "box frozen",    "box silent",      "box stutters",
-    "bad replies",   "across midnight", "no right to set"};
+    "PC clock jump", "box jump",        "box frozen",     "box silent",
+    "odd replies",   "across midnight", "no right to set"};
 
 // Polls that a recovery may take at most: six misses before each attempt,
 // and attempts that the midnight guard or a refilling code history turn
