@@ -43,31 +43,31 @@ using namespace setup;
 // the dialog sets), keeps a restartable timer per window that fires only when
 // the test says so, and records beeps, message boxes, menu entries and icons.
 struct FakeControl {
-  const setup::ControlTemplate* source;
+  const ControlTemplate* source;
   int check;
   bool enabled;
   std::string text;
 };
 
 struct FakeDialog {
-  setup::DialogEvents* events = nullptr;
+  DialogEvents* events = nullptr;
   std::map<int, FakeControl> controls;             // by ID
   std::vector<std::string> systemMenu;             // "-" for a separator
   std::map<std::uintptr_t, std::uint32_t> timers;  // id -> milliseconds
   int timerStarts = 0;
-  setup::IconHandle bigIcon = nullptr;
-  setup::IconHandle smallIcon = nullptr;
+  IconHandle bigIcon = nullptr;
+  IconHandle smallIcon = nullptr;
   bool ended = false;
   std::intptr_t result = 0;
   int initResult = 0;
 };
 
-class FakeWindowSystem : public setup::WindowSystem {
+class FakeWindowSystem : public WindowSystem {
  public:
   using ModalScript = std::function<void(FakeDialog&)>;
 
-  FakeWindowSystem() { setup::UseWindowSystem(this); }
-  ~FakeWindowSystem() override { setup::UseWindowSystem(nullptr); }
+  FakeWindowSystem() { UseWindowSystem(this); }
+  ~FakeWindowSystem() override { UseWindowSystem(nullptr); }
 
   // What happens while a dialog of this template runs modally. A run that
   // its script leaves open returns -2.
@@ -81,9 +81,8 @@ class FakeWindowSystem : public setup::WindowSystem {
     FakeDialog& dialog = Current();
     FakeControl& clicked = Control(id);
     if (!clicked.enabled || dialog.ended) return false;
-    const setup::ControlKind kind = setup::KindOf(*clicked.source);
-    if (kind == setup::ControlKind::kCheckBox ||
-        kind == setup::ControlKind::kToggleButton)
+    const ControlKind kind = KindOf(*clicked.source);
+    if (kind == ControlKind::kCheckBox || kind == ControlKind::kToggleButton)
       clicked.check = clicked.check == 1 ? 0 : 1;
     Command(id);
     return true;
@@ -91,14 +90,12 @@ class FakeWindowSystem : public setup::WindowSystem {
   // Fires timer `id` when it is armed; false when it is not.
   bool Tick(std::uintptr_t id = 1) {
     if (Current().ended || Current().timers.count(id) == 0) return false;
-    Send(setup::kMsgTimer, id);
+    Send(kMsgTimer, id);
     return true;
   }
-  bool SysCommand(std::uint32_t code) {
-    return Send(setup::kMsgSysCommand, code);
-  }
+  bool SysCommand(std::uint32_t code) { return Send(kMsgSysCommand, code); }
   void Command(int id) {
-    Send(setup::kMsgCommand, static_cast<std::uint32_t>(id) & 0xFFFF);
+    Send(kMsgCommand, static_cast<std::uint32_t>(id) & 0xFFFF);
   }
 
   FakeDialog& Current() {
@@ -122,17 +119,16 @@ class FakeWindowSystem : public setup::WindowSystem {
   // Called at each message box, e.g. to look at the dialog meanwhile.
   std::function<void()> m_onMessageBox;
 
-  // setup::WindowSystem
-  std::intptr_t RunModal(const setup::DialogTemplate& source,
-                         setup::DialogHandle,
-                         setup::DialogEvents* events) override {
+  // WindowSystem
+  std::intptr_t RunModal(const DialogTemplate& source, DialogHandle,
+                         DialogEvents* events) override {
     m_modalRuns.push_back(source.resourceId);
     m_open.push_back(std::make_unique<FakeDialog>());
     FakeDialog& opened = *m_open.back();
     opened.events = events;
     for (int i = 0; i < source.controlCount; ++i) {
-      const setup::ControlTemplate& control = source.controls[i];
-      if (control.id == setup::kNoControlId) continue;
+      const ControlTemplate& control = source.controls[i];
+      if (control.id == kNoControlId) continue;
       opened.controls[control.id] = {&control, 0, true, control.caption};
     }
     opened.initResult = events->Initialize(&opened);
@@ -143,7 +139,7 @@ class FakeWindowSystem : public setup::WindowSystem {
     m_open.pop_back();
     return result;
   }
-  void EndModal(setup::DialogHandle window, std::intptr_t result) override {
+  void EndModal(DialogHandle window, std::intptr_t result) override {
     FakeDialog& dialog = Of(window);
     dialog.ended = true;
     dialog.result = result;
@@ -151,59 +147,55 @@ class FakeWindowSystem : public setup::WindowSystem {
     dialog.timers.clear();
   }
   // A control the template lacks is a fault: at() throws.
-  void SetCheck(setup::DialogHandle window, int id, int state) override {
+  void SetCheck(DialogHandle window, int id, int state) override {
     Of(window).controls.at(id).check = state;
   }
-  int GetCheck(setup::DialogHandle window, int id) override {
+  int GetCheck(DialogHandle window, int id) override {
     return Of(window).controls.at(id).check;
   }
-  void SetItemText(setup::DialogHandle window, int id,
-                   const char* text) override {
+  void SetItemText(DialogHandle window, int id, const char* text) override {
     Of(window).controls.at(id).text = text;
   }
-  void EnableItem(setup::DialogHandle window, int id, bool enable) override {
+  void EnableItem(DialogHandle window, int id, bool enable) override {
     Of(window).controls.at(id).enabled = enable;
   }
-  void StartTimer(setup::DialogHandle window, std::uintptr_t id,
+  void StartTimer(DialogHandle window, std::uintptr_t id,
                   std::uint32_t milliseconds) override {
     Of(window).timers[id] = milliseconds;
     ++Of(window).timerStarts;
   }
-  void StopTimer(setup::DialogHandle window, std::uintptr_t id) override {
+  void StopTimer(DialogHandle window, std::uintptr_t id) override {
     Of(window).timers.erase(id);
   }
-  bool HasSystemMenu(setup::DialogHandle) override { return m_hasSystemMenu; }
-  void AppendSystemMenuSeparator(setup::DialogHandle window) override {
+  bool HasSystemMenu(DialogHandle) override { return m_hasSystemMenu; }
+  void AppendSystemMenuSeparator(DialogHandle window) override {
     Of(window).systemMenu.push_back("-");
   }
-  void AppendSystemMenuItem(setup::DialogHandle window, std::uint32_t command,
+  void AppendSystemMenuItem(DialogHandle window, std::uint32_t command,
                             const char* text) override {
     Of(window).systemMenu.push_back(std::to_string(command) + ":" + text);
   }
   void ReadStringResource(int id, char* text, int size) override {
     std::snprintf(text, static_cast<std::size_t>(size), "%s",
-                  id == setup::kAboutMenuStringId ? m_aboutString.c_str() : "");
+                  id == kAboutMenuStringId ? m_aboutString.c_str() : "");
   }
-  setup::IconHandle LoadIconResource(int id) override { return IconOf(id); }
-  void SetWindowIcon(setup::DialogHandle window, bool big,
-                     setup::IconHandle icon) override {
+  IconHandle LoadIconResource(int id) override { return IconOf(id); }
+  void SetWindowIcon(DialogHandle window, bool big, IconHandle icon) override {
     (big ? Of(window).bigIcon : Of(window).smallIcon) = icon;
   }
   // Never minimized: only Windows paints a minimized dialog's icon, and
   // these tests look at no pixels.
-  bool IsMinimized(setup::DialogHandle) override { return false; }
-  setup::PaintHandle BeginIconPaint(setup::DialogHandle) override {
-    return nullptr;
-  }
-  void EraseIconBackground(setup::DialogHandle, setup::PaintHandle) override {}
+  bool IsMinimized(DialogHandle) override { return false; }
+  PaintHandle BeginIconPaint(DialogHandle) override { return nullptr; }
+  void EraseIconBackground(DialogHandle, PaintHandle) override {}
   int IconWidth() override { return 32; }
   int IconHeight() override { return 32; }
-  setup::ClientSize GetClientSize(setup::DialogHandle) override { return {}; }
-  void DrawIconAt(setup::PaintHandle, int, int, setup::IconHandle) override {}
-  void EndIconPaint(setup::DialogHandle, setup::PaintHandle) override {}
+  ClientSize GetClientSize(DialogHandle) override { return {}; }
+  void DrawIconAt(PaintHandle, int, int, IconHandle) override {}
+  void EndIconPaint(DialogHandle, PaintHandle) override {}
   void Beep(std::uint32_t type) override { m_beeps.push_back(type); }
-  void ShowMessageBox(setup::DialogHandle owner, const char* text,
-                      const char* caption, std::uint32_t style) override {
+  void ShowMessageBox(DialogHandle owner, const char* text, const char* caption,
+                      std::uint32_t style) override {
     m_messageBoxes.push_back(std::string(caption) + ": " + text + " (" +
                              std::to_string(style) + ")" +
                              (owner != nullptr ? " owned" : ""));
@@ -211,14 +203,14 @@ class FakeWindowSystem : public setup::WindowSystem {
   }
 
   // Icons hand out the address of these, by group.
-  static setup::IconHandle IconOf(int id) {
+  static IconHandle IconOf(int id) {
     static char icons[256];
     return &icons[id & 0xFF];
   }
 
  private:
   // The dialog must still be open: a handle kept past its window is a fault.
-  FakeDialog& Of(setup::DialogHandle window) {
+  FakeDialog& Of(DialogHandle window) {
     for (auto& dialog : m_open) {
       if (dialog.get() == window) return *dialog;
     }
@@ -376,7 +368,7 @@ TEST(SetupAppTest, RunsTheMainDialogOnceAndClosesAPortLeftOpen) {
 
 // ---- the main dialog ----
 
-using namespace setup::control;
+using namespace control;
 
 constexpr std::uint32_t kPalBit = 0x20000000;
 constexpr std::uint32_t kSystemTimeBit = 0x40000000;
@@ -388,7 +380,7 @@ class SetupDialogTest : public ::testing::Test {
  protected:
   SetupDialogTest() : m_box(m_clock) {
     settings_sandbox::Reset();
-    SetUserNoticeHandler(&setup::ShowUserNotice);
+    SetUserNoticeHandler(&ShowUserNotice);
   }
   ~SetupDialogTest() override { SetUserNoticeHandler(nullptr); }
 
@@ -398,8 +390,7 @@ class SetupDialogTest : public ::testing::Test {
            const std::function<void(CSetupDlg&)>& script) {
     ASSERT_TRUE(settings_sandbox::StoreWord(settingsWord));
     CSetupDlg dialog(nullptr);
-    m_windows.OnModal(setup::kSetupDialogId,
-                      [&](FakeDialog&) { script(dialog); });
+    m_windows.OnModal(kSetupDialogId, [&](FakeDialog&) { script(dialog); });
     dialog.DoModal();
   }
   void Run(const std::function<void(CSetupDlg&)>& script) { Run(0, script); }
@@ -408,7 +399,7 @@ class SetupDialogTest : public ::testing::Test {
   // Each tick comes a timer period after the previous one's work.
   void Ticks(int count) {
     for (int i = 0; i < count; ++i) {
-      m_clock.Advance(setup::kPollIntervalMs);
+      m_clock.Advance(kPollIntervalMs);
       ASSERT_TRUE(m_windows.Tick());
     }
   }
@@ -417,7 +408,7 @@ class SetupDialogTest : public ::testing::Test {
   // Set PC Clock is enabled and checked, the poll timer's period (0: none),
   // and whether the test runs and lets the engine set the clock.
   std::string Screen(const CSetupDlg& dialog) {
-    auto timer = m_windows.Current().timers.find(setup::kPollTimerId);
+    auto timer = m_windows.Current().timers.find(kPollTimerId);
     return Text(kStatusBox) + " | " + Text(kTimeCodeBox) + " | run " +
            std::to_string(m_windows.Check(kTestRun)) + " pc " +
            std::to_string(m_windows.Enabled(kSetPcClock)) +
@@ -469,11 +460,11 @@ TEST_F(SetupDialogTest, ShowsTheSavedSettingsTheIconsTheMenuAndTheIdleState) {
       const std::vector<std::string> entry = {"-", "16:&About Moravel..."};
       EXPECT_EQ(window.systemMenu, c.entryShown ? entry : decltype(entry)());
       EXPECT_EQ(window.initResult, 1);
-      void* appIcon = FakeWindowSystem::IconOf(setup::kAppIconId);
+      void* appIcon = FakeWindowSystem::IconOf(kAppIconId);
       EXPECT_EQ(window.bigIcon, appIcon);
       EXPECT_EQ(window.smallIcon, appIcon);
       std::intptr_t dragIcon = 0;
-      window.events->Dispatch(setup::kMsgQueryDragIcon, 0, 0, &dragIcon);
+      window.events->Dispatch(kMsgQueryDragIcon, 0, 0, &dragIcon);
       EXPECT_EQ(dragIcon, reinterpret_cast<std::intptr_t>(appIcon));
     });
   }
@@ -648,12 +639,12 @@ TEST_F(SetupDialogTest, HelpAndTheAboutEntryOpenTheAboutBoxWhileTheTestTicks) {
   Run([&](CSetupDlg& dialog) {
     Start();
     FakeDialog& main = m_windows.Current();
-    m_windows.OnModal(setup::kAboutHelpDialogId, [&](FakeDialog&) {
+    m_windows.OnModal(kAboutHelpDialogId, [&](FakeDialog&) {
       ASSERT_EQ(main.timers.count(1), 1u);
-      m_clock.Advance(setup::kPollIntervalMs);
+      m_clock.Advance(kPollIntervalMs);
       std::intptr_t ignored;
-      main.events->Dispatch(setup::kMsgTimer, 1, 0, &ignored);
-      m_windows.Command(setup::kIdOk);
+      main.events->Dispatch(kMsgTimer, 1, 0, &ignored);
+      m_windows.Command(kIdOk);
     });
     ASSERT_TRUE(m_windows.Click(kHelp));
     EXPECT_TRUE(m_windows.SysCommand(0x10));
