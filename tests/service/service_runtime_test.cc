@@ -235,10 +235,14 @@ TEST_F(ServiceRuntimeTest, LostDeviceIsToldClosedAndRetriedUntilBack) {
                 kServiceStartedText,
                 "Ventrel - ComPort lost: " + text +
                     ". Port closed; trying the BOX again every 5 s"}));
+  // The live line shows the lost port, and goes on once the box is back.
   const auto& lines = m_sink.m_texts;
-  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const auto& line) {
-    return line.rfind("port error (" + text + "), reconnecting; ", 0) == 0;
-  }));
+  const auto portError =
+      std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.rfind("port error (" + text + "), reconnecting; ", 0) == 0;
+      });
+  ASSERT_NE(portError, lines.end());
+  EXPECT_NE(portError + 1, lines.end());
 
   ASSERT_EQ(tries.size(), 3u);  // the loss, a try in vain, the good one
   for (std::size_t i = 1; i < tries.size(); ++i)
