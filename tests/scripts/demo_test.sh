@@ -24,10 +24,7 @@ wait_for "^Debugging Quorvel" 20 "$work/demo.out" || fail "the demo did not star
 # Past the schedule's jump, so the stop meets a service that was setting.
 wait_for "refused [1-9]" 20 "$work/demo.out" || fail "no refused setting after the jump"
 kill -INT -- "-$demo"
-wait "$demo"
-status=$?
-
-[ "$status" -eq 0 ] || fail "the demo ended with status $status"
+wait "$demo" || fail "the demo ended with status $?"
 grep -q "^Stopping Quorvel to PC clock setting service.$" "$work/demo.out" ||
   fail "no stopping line"
 grep -q "ventrel ended with exit status 0" "$work/demo.out" || fail "no closing line"
