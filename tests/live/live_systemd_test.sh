@@ -108,9 +108,8 @@ expect_error_entry() {
 }
 
 [ "$(id -u)" -eq 0 ] || skip "needs root to boot a container"
-for tool in systemd-nspawn:systemd-container debootstrap:debootstrap nsenter:util-linux; do
-  command -v "${tool%%:*}" >/dev/null || skip "no ${tool%%:*} (Debian's package ${tool#*:})"
-done
+type -P systemd-nspawn debootstrap nsenter >/dev/null ||
+  skip "needs systemd-nspawn, debootstrap and nsenter (Debian's systemd-container, debootstrap, util-linux)"
 mkdir -p "$cache"
 exec {lock}>"$cache/lock"
 flock -w 900 "$lock" || skip "another run holds $cache"
