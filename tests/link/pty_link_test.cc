@@ -29,13 +29,14 @@ class PtyLinkTest : public ::testing::Test {
   // A reply starts 15 ms after its request, past the interval time-out: only
   // the total one, long enough for a loaded machine, may run before a read's
   // first byte. A link left by a run that did not end cleanly is replaced; the
-  // script's comment and blank line are skipped.
+  // script's comment and blank line are skipped and its lines run in order.
   void SetUp() override {
     char pattern[] = "/tmp/quorvel-pty-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder_ = pattern;
     ASSERT_EQ(0, symlink("/dev/null", (folder_ + "/com1").c_str()));
-    std::ofstream(folder_ + "/script") << "# for a test\n\n0 mode ntsc-df\n";
+    std::ofstream(folder_ + "/script")
+        << "# for a test\n\n0 mode ntsc\n0 mode ntsc-df\n";
     box_ = popen(("exec " BOXSIM_PATH
                   " --stdin-quit --turnaround 15 --utc --offset -3600000 "
                   "--mode=pal --script " +
