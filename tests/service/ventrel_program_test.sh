@@ -62,7 +62,7 @@ case_console() {
 
 # Debug mode against the box: hand-shake, polls on the cadence, Ctrl+\ (a
 # Ctrl+C the demo test gives), the closing pauses, exit status 0; nothing in
-# the journal.
+# the journal. Its first line and its live status line are the demo test's.
 case_debug_ctrl_backslash() {
   start_box_on_com1 --schedule "3:offset +5000"
   CONFIGURATION_DIRECTORY="$work/root" "$ventrel" -debug \
@@ -91,15 +91,9 @@ case_debug_ctrl_backslash() {
   wait_for "^Stopping Quorvel to PC clock setting service.$" 2 "$work/ventrel.out" ||
     fail "no stopping line within 2 s of SIGQUIT"
   ended "$pid" "$stop_at" 6900 12000
-  [ "$(head -n 1 "$work/ventrel.out")" = "Debugging Quorvel to PC clock setting service." ] ||
-    fail "first line"
   ! grep -q '^<[0-9]>' "$work/ventrel.err" || fail "debug mode wrote to the journal"
-  grep -Eq "^$live" "$work/ventrel.err" || fail "no live status line on standard error"
   expect_poll_cadence "$box_log"
 }
-
-# The live status line, as systemd shows it and as debug mode prints it.
-live='(in step|missing \([1-6] of 6\)|no time code \([a-z ]+\)); code [0-9:]{11} [A-Za-z -]+; difference ([-+][0-9]+ ms|none); settings [0-9]+, refused [0-9]+'
 
 # status_after FIRST THEN SECONDS: until a status line matching THEN follows
 # the first notification matching FIRST (regular expressions for what follows
