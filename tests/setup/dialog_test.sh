@@ -19,8 +19,7 @@ need_boxsim
 harness_start "moravel-$toolkit" "$@"
 mkdir -p "$out"
 # A display of our own, the two toolkits' apart so they run side by side.
-first=60
-[ "$toolkit" = wine ] && first=100
+first=$([ "$toolkit" = gtk ] && echo 60 || echo 100)
 for n in $(seq "$first" $((first + 39))); do
   if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=$n; break; fi
 done
@@ -68,11 +67,7 @@ else
   # rounds of the main dialog's leave every open dialog's block in the map.
   poke() { :; }
   map_rounds=2
-  saved_word() {
-    local value
-    value=$(wine reg query "$key" /v TcBoxInfo 2>/dev/null | tr -d '\r' | awk '$1 == "TcBoxInfo" {print $3}')
-    printf '0x%08X' "$((${value:-0}))"
-  }
+  saved_word() { wine reg query "$key" /v TcBoxInfo 2>/dev/null | tr -d '\r' | awk '$1 == "TcBoxInfo" {print $3}'; }
   # shot DIALOG FILE: a picture of that dialog's window.
   shot() {
     local x y w h
@@ -118,7 +113,7 @@ shows() { [ "$(text 102 "$1")" = "$2" ]; }
 wait_dialog() { await is_open "$1" || fail "dialog $1 did not appear"; }
 running_code() { [[ "$(text 102 1000)" =~ ^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]:[0-2][0-9]$ ]]; }
 another_code() { running_code && [ "$(text 102 1000)" != "$code" ]; }
-saved() { [ "$(saved_word)" = "$1" ]; }
+saved() { [ $(($(saved_word))) -eq $(($1)) ]; }
 has_box() { grep -qxF "messagebox $1" "$work/map.log"; }
 
 click() {
