@@ -77,16 +77,13 @@ boot() {
 # nsenter stops itself when its child in the container is stopped, as
 # happens while the container shuts down, and would never be reaped: the
 # boxes are told to quit first, and what is left is killed once it is gone.
+# nspawn turns SIGTERM into an orderly shutdown of the container.
 harness_cleanup() {
   [ -n "$nspawn_pid" ] || return
   local box pid
   for box in "$work"/*.in; do [ -p "$box" ] && echo quit >"$box"; done
-  [ -n "$leader" ] && in_ct systemctl poweroff --no-block >/dev/null 2>&1
-  poll 30 not alive "$nspawn_pid"
-  if kill -TERM "$nspawn_pid" 2>/dev/null; then
-    sleep 3
-    kill -KILL "$leader" "$nspawn_pid" 2>/dev/null
-  fi
+  kill -TERM "$nspawn_pid" 2>/dev/null
+  poll 30 not alive "$nspawn_pid" || kill -KILL "$leader" "$nspawn_pid" 2>/dev/null
   wait "$nspawn_pid" 2>/dev/null
   for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
 }
