@@ -98,7 +98,9 @@ service_entries() {
 }
 
 # The journal may take a moment to show what the service wrote before a
-# state change that systemctl already reports.
+# state change that systemctl already reports. An entry found here at
+# priority 3 had its level prefix read; the entries' one-line form is the
+# journal line test's.
 has_error_entry() { service_entries | grep -q "^3 $unit error: -\?[0-9]*: $1\$"; }
 expect_error_entry() {
   poll 5 has_error_entry "$1" || fail "no error entry '$1': $(service_entries)"
@@ -153,12 +155,6 @@ awk '/^Groups:/' <<<"$status" | grep -qw 20 || fail "not in dialout: $(grep Grou
 # status but 0 exit-code.
 in_ct systemctl stop "$unit" || fail "stop failed"
 [ "$(show Result)" = success ] || fail "result $(show Result)"
-# No line reached the journal with its level prefix unread, and no error
-# entry strays from the event log's form.
-entries=$(service_entries)
-! grep -q '<[0-7]>' <<<"$entries" || fail "a level prefix in the text: $entries"
-! grep '^[0-3] ' <<<"$entries" | grep -vq "^[0-3] $unit error: -\?[0-9]*: " ||
-  fail "an error entry of another form: $entries"
 
 out=$(in_ct /usr/local/bin/ventrel -unload)
 [ "$out" = "Quorvel to PC clock setting service removed." ] || fail "-unload printed '$out'"
