@@ -136,6 +136,7 @@ TEST(BoxsimCommand, RefusesMalformedLinesWithAReason) {
                            "garbage -1",
                            "short",
                            "short 99999",
+                           "gap 1001",
                            "reply",
                            "reply 1G",
                            "reply 123",

@@ -39,7 +39,7 @@ TEST(BoxsimProgram, EndsWithTheStatusOfItsArgumentsOrOnASignal) {
   } runs[] = {
       {"--help", 0},         {"--stdin-quit", 0},
       {"--link " + file, 1}, {"--script " + script, 2},
-      {"--link", 2},
+      {"--link", 2},         {"--stdin-quit --seed x", 2},
   };
   for (const auto& run : runs) {
     EXPECT_EQ(
