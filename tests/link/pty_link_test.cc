@@ -108,14 +108,9 @@ TEST_F(PtyLinkTest, ExchangesAndTimeOutsKeepTheirWindowsMeaning) {
   const std::int64_t took = Timed([&] { EXPECT_EQ(1, link.Handshake()); });
   EXPECT_GE(took, 32 * 30);
   EXPECT_LT(took, 8000);
-  EXPECT_TRUE(WaitFor(
-      [&] { return Count("log", "rx 20 01 21 tx 10 01 11 (hello)") == 32; }));
-  EXPECT_EQ(32, Count("log", " rx "));
-  for (int round = 0; round < 3; ++round) {
-    EXPECT_EQ(1, link.QueryTimeCode());
-    EXPECT_EQ(7, link.m_replyLength);
-    EXPECT_EQ(0x40, link.m_reply[2] & 0x40) << "no drop-frame flag";
-  }
+  EXPECT_EQ(1, link.QueryTimeCode());
+  EXPECT_EQ(7, link.m_replyLength);
+  EXPECT_EQ(0x40, link.m_reply[2] & 0x40) << "no drop-frame flag";
   Do("gap 0");
 
   // The interval time-out ends a read once bytes have begun to arrive; a
