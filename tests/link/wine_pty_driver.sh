@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under Wine with COM1 mapped to a simulated box
-# on a pseudo-terminal, COM2 to one that stays silent and COM3 to a second
-# working one.
+# on a pseudo-terminal and COM2 to one that stays silent.
 # Usage: wine_pty_driver.sh BOXSIM WINE_RUN PREFIX PROGRAM [ARGS...]
 # Exits 77 (skipped) when no native box simulator has been built.
 set -u
@@ -14,8 +13,6 @@ shift 3
 start_box working "$work/working"
 working=$device
 start_box silent "$work/silent" --schedule "0:silence on"
-silent=$device
-start_box spare "$work/spare"
-map_ports COM1 "$working" COM2 "$silent" COM3 "$device"
+map_ports COM1 "$working" COM2 "$device"
 
 wine "$@" || fail "the test program failed"
