@@ -200,9 +200,6 @@ TEST_F(BoxLinkTest, PortNumbersMapToDeviceNamesAndAreKeptAsGiven) {
 
 // One port through its life: the calls each step makes and what it keeps.
 TEST_F(BoxLinkTest, OpenLossReopenAndClose) {
-  EXPECT_EQ(1, link.Close());
-  EXPECT_TRUE(device.calls.empty());
-
   // The first failing call marks the device lost with that call's error; a
   // reopen purges and closes first, and starts clean, which a call that
   // works leaves as it is.
@@ -228,7 +225,6 @@ TEST_F(BoxLinkTest, OpenLossReopenAndClose) {
   EXPECT_EQ(0, link.Open(3, 0));
   EXPECT_EQ((Calls{"Purge 15", "Close", "Open COM3"}), device.calls);
   EXPECT_EQ(std::make_tuple(0, 2), std::tie(link.m_isOpen, link.m_portNumber));
-  EXPECT_TRUE(device.openHandles.empty());
   EXPECT_EQ(std::vector<UserNotice>{UserNotice::kPortOpenFailed}, g_notices);
   device.failOpen = false;
 
