@@ -96,7 +96,6 @@ case_install() {
   echo 0x62000000 >"$work/root/$key/TcBoxInfo"
   dpkg_in_root -P quorvel || fail "dpkg -P"
   [ ! -e "$work/root/etc/quorvel" ] || fail "purge left /etc/quorvel"
-  [ ! -e "$work/root/usr/sbin/ventrel" ] || fail "purge left the program"
 }
 
 "case_$test_case"

@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
-# Runs the real ventrel with the box simulator on a pseudo-terminal, a
+# The real ventrel against the box simulator on a pseudo-terminal, with a
 # settings folder of its own and, for the service path, a notification
-# socket that this script listens on in systemd's place. The clock-setting
-# right is dropped for every program started here.
+# socket that this script listens on in systemd's place.
 # Usage: ventrel_program_test.sh CASE VENTREL BOXSIM
 set -u
 test_case=$1 ventrel=$2 boxsim=$3
@@ -28,12 +27,10 @@ start_listener() {
 
 ventrel_command() { CONFIGURATION_DIRECTORY="$work/root" "$ventrel" "$@"; }
 
-# The one-shot runs, one spelling each: the option table's own test covers
-# the others, and spellings that are no option take the service path. The
-# exit status and the pauses are checked here once: 2 s after an option, 5 s
-# after the summary, when without systemd behind it the dispatcher stand-in
-# fails and the journal line is the only trace. -load and -unload find no
-# service manager.
+# The one-shot runs, one spelling each (the option table's test has the
+# others), with their exit status and pauses: 2 s after an option, 5 s after
+# the summary that a start without systemd behind it prints. -load and
+# -unload find no service manager.
 case_console() {
   run_ventrel -HELP
   [ "$rc" -eq 0 ] || fail "exit status $rc"
@@ -72,11 +69,8 @@ case_debug_ctrl_backslash() {
   wait_for "rx 61 0C 03 70" 10 "$box_log" || fail "no polls"
   sleep 4
   # It runs for years beside playout software: the C++ locale machinery or a
-  # library pulled in by accident would show here first.
-  # The C library's pages are shared with every process, and how many of them
-  # a process shows depends on the page cache; its own code and private memory
-  # (about 360 kB) are what such an accident grows (the locale machinery made
-  # them 580 kB).
+  # library pulled in by accident would grow its own code and private memory
+  # (about 360 kB; the locale machinery made them 580 kB).
   if [ "${QUORVEL_SANITIZE:-0}" = 0 ]; then
     local own=$(awk -v exe="$(readlink "/proc/$pid/exe")" '/^[0-9a-f]+-/ { file = $6 }
       /^Rss:/ && file == exe { kb += $2 } /^Anonymous:/ && file != exe { kb += $2 }
@@ -96,26 +90,22 @@ case_debug_ctrl_backslash() {
 }
 
 # status_after FIRST THEN SECONDS: until a status line matching THEN follows
-# the first notification matching FIRST (regular expressions for what follows
-# "STATUS=").
+# the first matching FIRST (both what follows "STATUS=").
 status_after() {
   poll "$3" awk -v a="STATUS=$1" -v b="^STATUS=$2" '$0 ~ a {on = 1}
       on && $0 ~ b {found = 1} END {exit !found}' "$work/notify.log"
 }
 
 # One service run as systemd would make it: an interrogation answered on the
-# socket, the box goes silent and comes back, then its line hangs up and a new
-# one appears under the same name (an adapter pulled and plugged in again):
-# the status line tells the silence and its end, the journal the loss and the
-# return; then the stop. The reports' order and text, the port error in the
-# status line and the loss told once are the runtime and text tests', with
-# fakes; the start notice in a real journal the live test's.
+# socket; the box silent and back, told in the status line; its line hung up
+# and a new one under the same name (an adapter pulled and plugged in again),
+# told in the journal; the stop. The reports' order and wording are the
+# runtime and text tests'.
 case_service_under_systemd() {
   start_listener
   local link="$work/root/dosdevices/com1"
   # ventrel is running some 7 s after its start (its 5 s pause, the hand-shake).
   start_box_on_com1 --mode ntsc --schedule "12:silence on;15:silence off;18:hangup"
-  # As systemd starts it, with the listener's socket.
   NOTIFY_SOCKET="$work/notify" CONFIGURATION_DIRECTORY="$work/root" \
     "$ventrel" >"$work/ventrel.out" 2>"$work/ventrel.err" &
   local pid=$!

@@ -103,11 +103,9 @@ start_box() {
 }
 send() { echo "$2" >"$work/$1.in"; }
 
-# Fails unless the box saw polls on the service's cadence: a 153 ms wait
-# and an exchange of a few milliseconds. The ceiling leaves room for a loaded
-# machine but not for a wait twice as long. The median of the gaps between
-# queries, as a clock setting adds one query right after a poll's own and
-# the mean would not do.
+# Fails unless the box saw polls on the service's cadence: a 153 ms wait and
+# an exchange of a few ms, with room for a loaded machine but not for a wait
+# twice as long. The median gap, as a clock setting adds a query at once.
 expect_poll_cadence() {
   local gap
   gap=$(awk '/rx 61 0C 03 70/ {
