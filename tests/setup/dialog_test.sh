@@ -39,6 +39,7 @@ if [ "$toolkit" = gtk ]; then
   poke() { kill -USR1 "$moravel_pid"; }
   map_rounds=1
   saved_word() { tr -d '\n' <"$key/TcBoxInfo"; }
+  shot() { import -window root -trim +repage "$out/$2"; }
   pictures=(moravel-gtk.png moravel-about.png)
   # The menus are not in the map: a moment for them to come up.
   menu_about() {
@@ -62,6 +63,12 @@ else
   poke() { :; }
   map_rounds=2
   saved_word() { wine reg query "$key" /v TcBoxInfo 2>/dev/null | tr -d '\r' | awk '$1 == "TcBoxInfo" {print $3}'; }
+  # shot DIALOG FILE: a picture of that dialog's window.
+  shot() {
+    local x y w h
+    read -r x y w h < <(state "$1" | awk '$1=="window" {print $2, $3, $4, $5}')
+    import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$2"
+  }
   pictures=(moravel-win32.png moravel-win32-about.png)
   # The system menu's last entry is "About Moravel...".
   menu_about() {
@@ -72,12 +79,6 @@ else
 fi
 track $moravel_pid
 running() { ps -o stat= -p "$moravel_pid" 2>/dev/null | grep -qv Z; }
-# shot DIALOG FILE: a picture of that dialog's window.
-shot() {
-  local x y w h
-  read -r x y w h < <(state "$1" | awk '$1=="window" {print $2, $3, $4, $5}')
-  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$2"
-}
 
 # A fresh map: emptied, then waited for until the main dialog's block was
 # written $map_rounds times (10 s).
