@@ -26,10 +26,6 @@ TEST(BoxsimProgram, EndsWithTheStatusOfItsArgumentsOrOnASignal) {
   char pattern[] = "/tmp/boxsim-test-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const std::string folder = pattern;
-  struct RemoveFolder {
-    std::string path;
-    ~RemoveFolder() { std::filesystem::remove_all(path); }
-  } removeFolder{folder};
   const std::string file = folder + "/notes", script = folder + "/bad.txt";
   std::ofstream(file) << "keep me";
   std::ofstream(script) << "1 bogus\n";
@@ -56,6 +52,7 @@ TEST(BoxsimProgram, EndsWithTheStatusOfItsArgumentsOrOnASignal) {
   std::stringstream kept;
   kept << std::ifstream(file).rdbuf();
   EXPECT_EQ(kept.str(), "keep me");
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
