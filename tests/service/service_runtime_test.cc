@@ -8,10 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -123,26 +121,18 @@ class EventLog : public platform::EventLogBackend {
 std::vector<std::uint32_t> g_beeps;
 void RecordBeep(std::uint32_t type) { g_beeps.push_back(type); }
 
-// State, controls accepted, check-point, wait hint and exit code of a report.
-using Report = std::tuple<std::uint32_t, std::uint32_t, std::uint32_t,
-                          std::uint32_t, std::uint32_t>;
-
-std::vector<Report> Summarise(
-    const std::vector<platform::SERVICE_STATUS>& reports) {
-  std::vector<Report> summary;
-  for (const auto& s : reports) {
-    summary.emplace_back(s.dwCurrentState, s.dwControlsAccepted, s.dwCheckPoint,
-                         s.dwWaitHint, s.dwWin32ExitCode);
-  }
-  return summary;
-}
-
-// The states of the reports, a letter each: Stopped, Pending start,
-// stopping (s) and Running.
-std::string States(const std::vector<platform::SERVICE_STATUS>& reports) {
+// Each report as its state's letter (Stopped, Pending start, stopping (s),
+// Running), an "a" when it accepts a stop, its check-point and wait hint.
+std::string States(const std::vector<platform::SERVICE_STATUS>& reports,
+                   bool details = false) {
   std::string states;
-  for (const auto& r : reports)
+  for (const auto& r : reports) {
     states += " SPsR?"[std::min(r.dwCurrentState, 5u)];
+    if (details)
+      states += (r.dwControlsAccepted == kServiceAcceptStop ? "a" : "") +
+                std::to_string(r.dwCheckPoint) + "/" +
+                std::to_string(r.dwWaitHint) + " ";
+  }
   return states;
 }
 
@@ -213,15 +203,9 @@ TEST_F(ServiceRuntimeTest, LostDeviceIsToldClosedAndRetriedUntilBack) {
 
   // The loss's error is not the service's exit code after a normal stop.
   const std::uint32_t saved = g_savedError;
-  const std::vector<Report> expected = {
-      {kServiceStartPending, 0, 1, 3000, 0},
-      {kServiceStartPending, 0, 2, 3000, 0},
-      {kServiceRunning, kServiceAcceptStop, 0, 0, 0},
-      {kServiceRunning, kServiceAcceptStop, 0, 1000, 0},  // interrogation
-      {kServiceStopPending, kServiceAcceptStop, 3, 1000, 0},
-      {kServiceStopped, kServiceAcceptStop, 0, 0, saved},
-  };
-  EXPECT_EQ(Summarise(m_sink.m_reports), expected);
+  EXPECT_EQ(States(m_sink.m_reports, true),  // the 1000 ms: interrogation
+            "P1/3000 P2/3000 Ra0/0 Ra0/1000 sa3/1000 Sa0/0 ");
+  EXPECT_EQ(m_sink.m_reports.back().dwWin32ExitCode, saved);
   EXPECT_EQ(m_sink.m_reports[0].dwServiceType, platform::kServiceOwnProcess);
   EXPECT_EQ(m_log.m_entries[0].first, FirstStringFor(saved));
   EXPECT_EQ(m_log.m_openSources, 0);
@@ -252,11 +236,9 @@ TEST_F(ServiceRuntimeTest, LostDeviceIsToldClosedAndRetriedUntilBack) {
   EXPECT_FALSE(m_box.isOpen());
 
   // The silence and the return are told once each.
-  const auto told = [this](const std::string& note) {
-    return std::count(m_log.m_notes.begin(), m_log.m_notes.end(), note);
-  };
-  EXPECT_EQ(told("Ventrel - no time code: the box is silent"), 1);
-  EXPECT_EQ(told(kBoxBackText), 1);
+  for (const std::string note :
+       {"Ventrel - no time code: the box is silent", kBoxBackText})
+    EXPECT_EQ(std::count(m_log.m_notes.begin(), m_log.m_notes.end(), note), 1);
 }
 
 // One row of the failure table: what goes wrong, the states reported and the
@@ -295,12 +277,6 @@ const FailureRow kFailureRows[] = {
     {0, kOk, 2, "PPSs", {}},
     {0, kOk, 3, "PPRSs", {kServiceStartedText}},
 };
-
-// How a row is named in the test list.
-std::ostream& operator<<(std::ostream& out, const FailureRow& row) {
-  return out << "refused " << row.failReport << " fault " << row.fault
-             << " stop " << row.stopAt << " states " << row.states;
-}
 
 class ServiceFailureTest : public ServiceRuntimeTest,
                            public ::testing::WithParamInterface<FailureRow> {};
@@ -362,7 +338,10 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ServiceFailureTest,
-                         ::testing::ValuesIn(kFailureRows));
+                         ::testing::ValuesIn(kFailureRows),
+                         [](const auto& row) {
+                           return "Row" + std::to_string(row.index);
+                         });
 
 // A service the manager will not register reports nothing and keeps the
 // manager's error. (A refused STOPPED report goes the way of the table's.)
@@ -420,7 +399,7 @@ struct StatusStep {
   std::int32_t differenceMs;
   std::uint32_t settings;  // taken so far
   const char* line;        // up to the code
-  const char* entry;
+  const char* entry;       // after "Ventrel - "
 };
 
 TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
@@ -428,29 +407,28 @@ TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
       // The first polls fill the code history: no entry for a stopped code.
       {0, 1, 0, 0, 0, 0, 0, "no time code (code stopped)", ""},
       {400, 1, 1, 1, 0, -3, 0, "",
-       "Ventrel - PC clock in step with the time code, 12:34:56:17 PAL, "
+       "PC clock in step with the time code, 12:34:56:17 PAL, "
        "difference -3 ms"},
       // One or two misses are jitter; the third is worth an entry.
       {800, 1, 1, 0, 2, 45, 0, "", ""},
       {1000, 1, 1, 0, 3, 45, 0, "missing (3 of 6)",
-       "Ventrel - PC clock missing the time code (3 of 6), difference +45 ms"},
+       "PC clock missing the time code (3 of 6), difference +45 ms"},
       // The sixth miss leaves the engine's count at 0, with a setting.
       {2000, 1, 1, 0, 0, 45, 1, "missing (6 of 6)", ""},
       // In step was told less than a minute ago.
       {3000, 1, 1, 1, 0, 2, 1, "in step", ""},
-      {3500, 0, 0, 0, 0, 2, 1, "", "Ventrel - no time code: the box is silent"},
+      {3500, 0, 0, 0, 0, 2, 1, "", "no time code: the box is silent"},
       // A code history filling again after the silence is no stopped code.
       {4000, 1, 0, 0, 0, 2, 1, "no time code (code stopped)", ""},
       {4300, 1, 0, 0, 0, 2, 1, "", ""},
-      {4600, 1, 0, 0, 0, 2, 1, "",
-       "Ventrel - no time code: the box's code has stopped"},
+      {4600, 1, 0, 0, 0, 2, 1, "", "no time code: the box's code has stopped"},
       {61000, 1, 1, 1, 0, 1, 1, "in step",
-       "Ventrel - PC clock in step with the time code, 12:34:56:17 PAL, "
+       "PC clock in step with the time code, 12:34:56:17 PAL, "
        "difference +1 ms (time code back)"},
       // Silent again within the minute: told once the minute is over.
       {61500, 0, 0, 0, 0, 1, 1, "", ""},
       {63600, 0, 0, 0, 0, 1, 1, "no time code (box silent)",
-       "Ventrel - no time code: the box is silent"},
+       "no time code: the box is silent"},
       // A count that ran backwards makes the line due at once.
       {100, 0, 0, 0, 0, 1, 1, "no time code (box silent)", ""},
   };
@@ -473,7 +451,8 @@ TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
     status.AfterPoll(clock, step.atMs);
     const std::string line = status.DueLine(step.atMs);
     EXPECT_EQ(line.substr(0, line.find("; code")), step.line);
-    EXPECT_EQ(status.TakeStateEntry(), step.entry);
+    EXPECT_EQ(status.TakeStateEntry(),
+              *step.entry ? std::string("Ventrel - ") + step.entry : "");
   }
   // A lost port shows in the line; the runtime writes its own entry.
   status.PortLost("Input/output error", 70000);
@@ -518,6 +497,9 @@ TEST(ClockStatusTest, SettingNotesCarryTheFiguresAndThrottleRefusals) {
   f.setTo = {2026, 3, 6, 14, 12, 0, 5, 40};
   f.setByMs = 5040;
   CClockStatus status;
+  const std::string kHead =
+      "Ventrel - PC clock set from 2026-03-14 12:00:00.000 to 2026-03-14 "
+      "12:00:05.040, by +5040 ms";
   for (const auto& poll : polls) {
     SCOPED_TRACE(poll.atMs);
     f.settingsTaken = poll.taken;
@@ -526,12 +508,7 @@ TEST(ClockStatusTest, SettingNotesCarryTheFiguresAndThrottleRefusals) {
     status.AfterPoll(clock, poll.atMs);
     const std::string note =
         status.TakeSetEntry("Operation not permitted", poll.atMs);
-    EXPECT_EQ(note, *poll.note == '\0'
-                        ? std::string()
-                        : "Ventrel - PC clock set from 2026-03-14 "
-                          "12:00:00.000 to 2026-03-14 12:00:05.040, by +5040 "
-                          "ms" +
-                              std::string(poll.note));
+    EXPECT_EQ(note, *poll.note == '\0' ? "" : kHead + poll.note);
   }
 }
 
