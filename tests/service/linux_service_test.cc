@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "config/linux_config.h"
 
@@ -70,26 +71,21 @@ TEST(NotifySocket, DeliversDatagramsToPathAndAbstractNamesOverOneSocket) {
 
 TEST(NotifySocket, RefusesWhatCannotBeASocketName) {
   const std::string tooLong = "/tmp/" + std::string(120, 'x');
-  const struct {
-    const char* name;  // nullptr: unset
-    int error;
-  } cases[] = {
+  const std::pair<const char*, int> cases[] = {
+      // name (nullptr: unset), errno
       {nullptr, ENOTCONN},
       {"", ENOTCONN},
       {"run/notify", EAFNOSUPPORT},
       {"/tmp/quorvel-no-such-notify-socket", ENOENT},
       {tooLong.c_str(), ENAMETOOLONG},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name == nullptr ? "unset" : c.name);
-    if (c.name == nullptr) {
-      unsetenv("NOTIFY_SOCKET");
-    } else {
-      setenv("NOTIFY_SOCKET", c.name, 1);
-    }
+  for (const auto& [name, error] : cases) {
+    SCOPED_TRACE(name == nullptr ? "unset" : name);
+    name == nullptr ? unsetenv("NOTIFY_SOCKET")
+                    : setenv("NOTIFY_SOCKET", name, 1);
     errno = 0;
     EXPECT_EQ(platform::SendServiceNotification("READY=1\n"), 0);
-    EXPECT_EQ(errno, c.error);
+    EXPECT_EQ(errno, error);
   }
   unsetenv("NOTIFY_SOCKET");
 }
@@ -99,21 +95,20 @@ TEST(RefclockSocketPath, FirstLineOfTheOverrideElseTheDefault) {
   ASSERT_NE(mkdtemp(folder), nullptr);
   setenv("CONFIGURATION_DIRECTORY", folder, 1);
   const std::string file = std::string(folder) + "/refclock-socket";
-  const struct {
-    const char* content;  // nullptr: no file
-    std::string path;
-  } cases[] = {
-      {nullptr, std::string("/run/chrony.quorvel.sock")},
-      {"", std::string("/run/chrony.quorvel.sock")},
-      {"\nsecond line", std::string("/run/chrony.quorvel.sock")},
+  const char* const kDefault = "/run/chrony.quorvel.sock";
+  const std::pair<const char*, const char*> cases[] = {
+      // file (or none), path
+      {nullptr, kDefault},
+      {"", kDefault},
+      {"\nsecond line", kDefault},
       {"/run/house.sock", "/run/house.sock"},
       {"/run/house.sock\n/run/other.sock\n", "/run/house.sock"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.content == nullptr ? "no file" : c.content);
+  for (const auto& [content, path] : cases) {
+    SCOPED_TRACE(content == nullptr ? "no file" : content);
     unlink(file.c_str());
-    if (c.content != nullptr) std::ofstream(file) << c.content;
-    EXPECT_EQ(config::RefclockSocketPath(), c.path);
+    if (content != nullptr) std::ofstream(file) << content;
+    EXPECT_EQ(config::RefclockSocketPath(), path);
   }
   unlink(file.c_str());
   rmdir(folder);

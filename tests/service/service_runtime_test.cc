@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -477,20 +478,19 @@ TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
 // Each setting's note: from what to what and by how much; refusals with the
 // system's text, at most one a minute with the count of those left out.
 TEST(ClockStatusTest, SettingNotesCarryTheFiguresAndThrottleRefusals) {
-  const struct {
-    std::int64_t atMs;
-    std::uint32_t taken, refused;
-    const char* note;  // after the common head; "" for none
-  } polls[] = {
-      {0, 1, 0, ": accepted"},
-      {500, 1, 0, ""},  // no new setting
-      {1000, 1, 1, ": refused: Operation not permitted"},
-      {30000, 1, 2, ""},
-      {61000, 1, 3,
-       ": refused: Operation not permitted (2 refusals since the last "
-       "entry)"},
-      {61500, 2, 3, ": accepted"},
-  };
+  // The time, the settings taken and refused so far, and the note after the
+  // common head ("" for none).
+  const std::tuple<std::int64_t, std::uint32_t, std::uint32_t, const char*>
+      polls[] = {
+          {0, 1, 0, ": accepted"},
+          {500, 1, 0, ""},  // no new setting
+          {1000, 1, 1, ": refused: Operation not permitted"},
+          {30000, 1, 2, ""},
+          {61000, 1, 3,
+           ": refused: Operation not permitted (2 refusals since the last "
+           "entry)"},
+          {61500, 2, 3, ": accepted"},
+      };
   CTimeCodeClock clock;
   ClockFigures& f = clock.m_figures;
   f.setFrom = {2026, 3, 6, 14, 12, 0, 0, 0};
@@ -500,15 +500,14 @@ TEST(ClockStatusTest, SettingNotesCarryTheFiguresAndThrottleRefusals) {
   const std::string kHead =
       "Ventrel - PC clock set from 2026-03-14 12:00:00.000 to 2026-03-14 "
       "12:00:05.040, by +5040 ms";
-  for (const auto& poll : polls) {
-    SCOPED_TRACE(poll.atMs);
-    f.settingsTaken = poll.taken;
-    f.settingsRefused = poll.refused;
-    f.setAccepted = std::string(poll.note) == ": accepted";
-    status.AfterPoll(clock, poll.atMs);
-    const std::string note =
-        status.TakeSetEntry("Operation not permitted", poll.atMs);
-    EXPECT_EQ(note, *poll.note == '\0' ? "" : kHead + poll.note);
+  for (const auto& [atMs, taken, refused, note] : polls) {
+    SCOPED_TRACE(atMs);
+    f.settingsTaken = taken;
+    f.settingsRefused = refused;
+    f.setAccepted = std::string(note) == ": accepted";
+    status.AfterPoll(clock, atMs);
+    EXPECT_EQ(status.TakeSetEntry("Operation not permitted", atMs),
+              *note == '\0' ? "" : kHead + note);
   }
 }
 

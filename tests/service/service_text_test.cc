@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "platform/event_log.h"
 #include "platform/stop_event.h"
@@ -15,11 +17,7 @@
 namespace {
 
 TEST(VentrelOptionTest, MatchesWholeWordsAfterDashOrSlashIgnoringCase) {
-  struct Row {
-    const char* argument;
-    VentrelOption option;
-  };
-  const Row rows[] = {
+  const std::pair<const char*, VentrelOption> rows[] = {
       {"-load", VentrelOption::kLoad},
       {"/Load", VentrelOption::kLoad},
       {"/UnLoad", VentrelOption::kUnload},
@@ -36,11 +34,11 @@ TEST(VentrelOptionTest, MatchesWholeWordsAfterDashOrSlashIgnoringCase) {
        "d",
        VentrelOption::kNone},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.argument);
+  for (const auto& [argument, option] : rows) {
+    SCOPED_TRACE(argument);
     // Only the first argument counts.
-    const char* argv[] = {"ventrel", row.argument, "-help"};
-    EXPECT_EQ(ParseVentrelOption(3, argv), row.option);
+    const char* argv[] = {"ventrel", argument, "-help"};
+    EXPECT_EQ(ParseVentrelOption(3, argv), option);
   }
   const char* alone[] = {"ventrel", nullptr};  // as the system ends argv
   EXPECT_EQ(ParseVentrelOption(1, alone), VentrelOption::kNone);
@@ -91,11 +89,8 @@ TEST(ServiceUnitTest, DescribesALeastPrivilegeNotifyService) {
 }
 
 TEST(ServiceUnitTest, QuotesProgramPathsThatSystemdWouldSplitOrExpand) {
-  struct Row {
-    const char* path;
-    const char* word;
-  };
-  const Row rows[] = {
+  const std::pair<const char*, const char*> rows[] = {
+      // path, word
       {"/opt/q/ventrel", "/opt/q/ventrel"},
       {"/opt/my tools/ventrel", "\"/opt/my tools/ventrel\""},
       {"/opt/100%/ventrel", "/opt/100%%/ventrel"},
@@ -103,18 +98,14 @@ TEST(ServiceUnitTest, QuotesProgramPathsThatSystemdWouldSplitOrExpand) {
       {"/opt/a\\b/v", "\"/opt/a\\\\b/v\""},
       {"/opt/x;y/v", "\"/opt/x;y/v\""},
   };
-  for (const Row& row : rows) {
-    EXPECT_EQ(QuoteUnitPath(row.path), row.word) << row.path;
+  for (const auto& [path, word] : rows) {
+    EXPECT_EQ(QuoteUnitPath(path), word) << path;
   }
 }
 
 TEST(NotifyMessageTest, CarriesStateCheckPointHintAndExitCode) {
   using platform::SERVICE_STATUS;
-  struct Row {
-    SERVICE_STATUS status;
-    const char* message;
-  };
-  const Row rows[] = {
+  const std::pair<SERVICE_STATUS, const char*> rows[] = {
       {{16, 2, 0, 0, 0, 1, 3000},
        "EXTEND_TIMEOUT_USEC=3000000\n"
        "STATUS=START_PENDING, check-point 1, wait hint 3000 ms"},
@@ -127,28 +118,25 @@ TEST(NotifyMessageTest, CarriesStateCheckPointHintAndExitCode) {
        "ERRNO=19\nEXIT_STATUS=19\n"
        "STATUS=STOPPED, check-point 0, wait hint 0 ms, exit code 19"},
   };
-  for (const Row& row : rows) {
-    EXPECT_EQ(platform::RenderNotifyMessage(row.status), row.message);
+  for (const auto& [status, message] : rows) {
+    EXPECT_EQ(platform::RenderNotifyMessage(status), message);
   }
 }
 
 TEST(JournalLineTest, OneErrorLineWithBothStrings) {
-  struct Row {
-    const char* first;
-    const char* second;
-    std::uint32_t size;
-    const char* line;
-  };
-  const Row rows[] = {
-      {"Svc error: 0", "started", 256, "<3>Svc error: 0: started\n"},
-      {"Svc error: 5", "two\nlines\r", 256, "<3>Svc error: 5: two lines \n"},
-      {"Svc error: 0", "cut", 12, "<3>Svc erro"},
-      {"", "", 256, "<3>: \n"},
-  };
-  for (const Row& row : rows) {
+  // Both strings, the room for the line, and the line.
+  const std::tuple<const char*, const char*, std::uint32_t, const char*>
+      rows[] = {
+          {"Svc error: 0", "started", 256, "<3>Svc error: 0: started\n"},
+          {"Svc error: 5", "two\nlines\r", 256,
+           "<3>Svc error: 5: two lines \n"},
+          {"Svc error: 0", "cut", 12, "<3>Svc erro"},
+          {"", "", 256, "<3>: \n"},
+      };
+  for (const auto& [first, second, size, expected] : rows) {
     char line[256];
-    platform::FormatJournalLine(row.first, row.second, line, row.size);
-    EXPECT_STREQ(line, row.line);
+    platform::FormatJournalLine(first, second, line, size);
+    EXPECT_STREQ(line, expected);
   }
 }
 

@@ -12,6 +12,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "clock/time_code_clock.h"
@@ -308,25 +309,21 @@ TEST(DialogTemplateTest, ControlsAreUniqueAndInsideTheirDialogs) {
 // the next.
 TEST(DialogTemplateTest, KindsAndRadioSetsFollowTheStyles) {
   const DialogTemplate& dialog = SetupDialogTemplate();
-  struct Case {
-    int id;
-    ControlKind kind;
-    int firstOfSet;  // radio buttons only
-  };
-  const Case cases[] = {{1003, ControlKind::kPushButton, 0},
-                        {1, ControlKind::kDefaultPushButton, 0},
-                        {1005, ControlKind::kRadioButton, 1004},
-                        {1010, ControlKind::kRadioButton, 1007},
-                        {1012, ControlKind::kRadioButton, 1011},
-                        {1000, ControlKind::kEdit, 0}};
-  for (const Case& c : cases) {
-    const ControlTemplate* control = FindControl(dialog, c.id);
-    ASSERT_NE(control, nullptr) << c.id;
-    EXPECT_EQ(KindOf(*control), c.kind) << c.id;
-    if (c.kind != ControlKind::kRadioButton) continue;
+  // The ID, its kind and, for a radio button, the first of its set.
+  const std::tuple<int, ControlKind, int> cases[] = {
+      {1003, ControlKind::kPushButton, 0},
+      {1, ControlKind::kDefaultPushButton, 0},
+      {1005, ControlKind::kRadioButton, 1004},
+      {1010, ControlKind::kRadioButton, 1007},
+      {1012, ControlKind::kRadioButton, 1011},
+      {1000, ControlKind::kEdit, 0}};
+  for (const auto& [id, kind, firstOfSet] : cases) {
+    const ControlTemplate* control = FindControl(dialog, id);
+    ASSERT_NE(control, nullptr) << id;
+    EXPECT_EQ(KindOf(*control), kind) << id;
+    if (kind != ControlKind::kRadioButton) continue;
     const int index = static_cast<int>(control - dialog.controls);
-    EXPECT_EQ(dialog.controls[GroupStart(dialog, index)].id, c.firstOfSet)
-        << c.id;
+    EXPECT_EQ(dialog.controls[GroupStart(dialog, index)].id, firstOfSet) << id;
   }
   EXPECT_EQ(KindOf(AboutHelpDialogTemplate().controls[0]), ControlKind::kIcon);
   EXPECT_EQ(AboutHelpDialogTemplate().controls[0].iconId, kPictureIconId);
@@ -541,29 +538,26 @@ TEST_F(SetupDialogTest, StartsTicksAndStops) {
 // SAVE that cannot write says why and leaves the dialog open; once the
 // rights are there, the same choices save, without a word.
 TEST_F(SetupDialogTest, RadioButtonsStoreTheirValueAtOnceAndSaveWritesThem) {
-  struct Case {
-    int id;
-    std::int32_t CTimeCodeClock::*field;
-    std::int32_t value;
-  };
-  const Case cases[] = {
-      {kLocalTime, &CTimeCodeClock::m_useSystemTime, 0},
-      {kSystemTime, &CTimeCodeClock::m_useSystemTime, 1},
-      {kPal, &CTimeCodeClock::m_isPal, 1},
-      {kNtsc, &CTimeCodeClock::m_isPal, 0},
-      {kCom4, &CTimeCodeClock::m_comPort, 4},
-      {kCom2, &CTimeCodeClock::m_comPort, 2},
-      {kCom1, &CTimeCodeClock::m_comPort, 1},
-      {kCom3, &CTimeCodeClock::m_comPort, 3},
-  };
+  // A radio button, the engine's field it stores and the value it stores.
+  const std::tuple<int, std::int32_t CTimeCodeClock::*, std::int32_t> cases[] =
+      {
+          {kLocalTime, &CTimeCodeClock::m_useSystemTime, 0},
+          {kSystemTime, &CTimeCodeClock::m_useSystemTime, 1},
+          {kPal, &CTimeCodeClock::m_isPal, 1},
+          {kNtsc, &CTimeCodeClock::m_isPal, 0},
+          {kCom4, &CTimeCodeClock::m_comPort, 4},
+          {kCom2, &CTimeCodeClock::m_comPort, 2},
+          {kCom1, &CTimeCodeClock::m_comPort, 1},
+          {kCom3, &CTimeCodeClock::m_comPort, 3},
+      };
   const std::uint32_t word = 0x07000000 | kPalBit;
   std::string reason;
   Run(word, [&](CSetupDlg& dialog) {
     Start();
-    for (const Case& c : cases) {
-      dialog.m_clock.*c.field = 99;
-      ASSERT_TRUE(m_windows.Click(c.id));
-      EXPECT_EQ(dialog.m_clock.*c.field, c.value) << c.id;
+    for (const auto& [id, field, value] : cases) {
+      dialog.m_clock.*field = 99;
+      ASSERT_TRUE(m_windows.Click(id));
+      EXPECT_EQ(dialog.m_clock.*field, value) << id;
     }
     Ticks(2);
     EXPECT_EQ(m_box.opens, 1);
