@@ -10,8 +10,6 @@ source "$here/../support/harness.sh"
 harness_start ventrel-test "$@"
 box_log="$work/box.log"
 
-start_box_on_com1() { start_box box "$work/root/dosdevices/com1" "$@"; }
-
 # systemd's end of NOTIFY_SOCKET: each message one line of the log, its line
 # breaks shown as '|'.
 start_listener() {
@@ -61,7 +59,7 @@ case_console() {
 # Ctrl+C the demo test gives), the closing pauses, exit status 0; nothing in
 # the journal. Its first line and its live status line are the demo test's.
 case_debug_ctrl_backslash() {
-  start_box_on_com1 --schedule "3:offset +5000"
+  start_box box "$work/root/dosdevices/com1" --schedule "3:offset +5000"
   CONFIGURATION_DIRECTORY="$work/root" "$ventrel" -debug \
     >"$work/ventrel.out" 2>"$work/ventrel.err" &
   local pid=$!
@@ -105,7 +103,7 @@ case_service_under_systemd() {
   start_listener
   local link="$work/root/dosdevices/com1"
   # ventrel is running some 7 s after its start (its 5 s pause, the hand-shake).
-  start_box_on_com1 --mode ntsc --schedule "12:silence on;15:silence off;18:hangup"
+  start_box box "$link" --mode ntsc --schedule "12:silence on;15:silence off;18:hangup"
   NOTIFY_SOCKET="$work/notify" CONFIGURATION_DIRECTORY="$work/root" \
     "$ventrel" >"$work/ventrel.out" 2>"$work/ventrel.err" &
   local pid=$!

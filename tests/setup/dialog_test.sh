@@ -104,7 +104,6 @@ refreshed() { refresh && "$@"; }
 is_open() { [ -n "$(state "$1")" ]; }
 is_closed() { [ -z "$(state "$1")" ] && [ -n "$(state 102)" ]; }
 shows() { [ "$(text 102 "$1")" = "$2" ]; }
-wait_dialog() { await is_open "$1" || fail "dialog $1 did not appear"; }
 running_code() { [[ "$(text 102 1000)" =~ ^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]:[0-2][0-9]$ ]]; }
 another_code() { running_code && [ "$(text 102 1000)" != "$code" ]; }
 saved() { [ $(($(saved_word))) -eq $(($1)) ]; }
@@ -163,7 +162,7 @@ fi
 # HELP and OK do as well, and that the test runs on behind it, is the dialog
 # test's, and a button click here the same as TEST/RUN's and SAVE's.
 menu_about
-wait_dialog 100
+await is_open 100 || fail "no About box"
 [ "$(text 100 1016)" = "HELP: Brings up this dialog box." ] || fail "About text: $(text 100 1016)"
 shot 100 "${pictures[1]}"
 xdotool key Escape
