@@ -72,35 +72,6 @@ TEST(TimeCodeSpanTest, SpansOfCodesInEachMode) {
   EXPECT_FALSE(TimeCodeSpan(0x12345630, 0, 0, &start, &end)) << "frame 30";
 }
 
-// One poll on its own: the code's span widened by the time the box may have
-// taken to read it, and the sample taken halfway into that time. A reply
-// faster than its own line time leaves no reading time at all.
-TEST(SubFrameEstimatorTest, OnePollGivesTheSpanAndTheReadingTime) {
-  const std::int64_t beforeUs = MsOfDay(12, 0, 0, 10) * kUsPerMs;
-  const struct {
-    std::int64_t tookUs, widthUs, offsetUs, sampleAfterUs;
-  } cases[] = {
-      {kReplyLineUs + 300, 40300, 9850, 150},
-      {100, 40000, 10000, 0},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.tookUs);
-    PollTiming poll = {};
-    poll.running = 1;
-    poll.isPal = 1;
-    poll.code = 0x12000000;  // the hour's first frame
-    poll.beforeUs = beforeUs;
-    poll.afterUs = beforeUs + c.tookUs;
-    poll.beforeUtcUs = beforeUs - 3600 * 1000 * kUsPerMs;
-    poll.afterUtcUs = poll.beforeUtcUs + c.tookUs;
-    CSubFrameEstimator estimator;
-    ASSERT_TRUE(estimator.Observe(poll));
-    EXPECT_EQ(estimator.WidthUs(), c.widthUs);
-    EXPECT_EQ(estimator.OffsetUs(), c.offsetUs);
-    EXPECT_EQ(estimator.SampleUtcUs(), poll.beforeUtcUs + c.sampleAfterUs);
-  }
-}
-
 // Polls of a box in step narrow the interval to well under a millisecond in
 // every mode. A jump of the code, a stop or a change of mode then starts it
 // afresh, with no leftover of the old interval, and it narrows again.

@@ -3,10 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
 #include <tuple>
-#include <utility>
-#include <vector>
 
 #include "clock/calendar.h"
 
@@ -100,70 +97,6 @@ TEST(WithinTolerance, TwoStepsOnTheWholeWord) {
   // One frame apart in time, but not in the word.
   EXPECT_FALSE(WithinTolerance(0x12000100, 0x12000029));
   EXPECT_FALSE(WithinTolerance(0x12000010, 0x12000009));
-}
-
-TEST(FormatPackedTimeCode, SpreadsDigitsWithColons) {
-  char text[12];
-  EXPECT_EQ(FormatPackedTimeCode(0x0000000A, text), 11);
-  EXPECT_EQ(std::string(text), "00:00:00:0A");
-  FormatPackedTimeCode(0x23595929, text);
-  EXPECT_EQ(std::string(text), "23:59:59:29");
-}
-
-// Properties over every millisecond of a day, in each mode.
-struct Mode {
-  const char* name;
-  int isPal, dropFrame;
-  // Farthest a round trip may land from the reading. Drop-frame corrects by
-  // the clock's second going in and by the code's second coming back, so at
-  // the seam between seconds 33 and 34 the two disagree by a frame more.
-  std::uint16_t farthestMs;
-};
-const Mode kModes[] = {
-    {"PAL", 1, 0, 40}, {"NTSC", 0, 0, 34}, {"NTSC-DF", 0, 1, 68}};
-
-std::uint32_t MsOfDay(const platform::SYSTEMTIME& t) {
-  return ((t.wHour * 60u + t.wMinute) * 60u + t.wSecond) * 1000u +
-         t.wMilliseconds;
-}
-
-// Every millisecond of a drop-frame cycle (ten minutes) and of the seconds
-// around each hour's edge, where the corrections carry into the next hour.
-std::vector<std::pair<std::uint32_t, std::uint32_t>> RoundTripSpans() {
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> spans{{0, 600000}};
-  for (std::uint32_t hour = 1; hour <= 24; ++hour) {
-    spans.emplace_back(hour * 3600000 - 2000,
-                       hour == 24 ? 86400000 : hour * 3600000 + 2000);
-  }
-  return spans;
-}
-
-TEST(TimeCodeProperties, RoundTripLandsWithinAFrameAndCodesGrow) {
-  for (const Mode& mode : kModes) {
-    for (const auto& [first, end] : RoundTripSpans()) {
-      PackedTimeCode previous = 0;
-      for (std::uint32_t ms = first; ms < end; ++ms) {
-        const auto h = static_cast<std::uint16_t>(ms / 3600000);
-        const auto m = static_cast<std::uint16_t>(ms / 60000 % 60);
-        const auto s = static_cast<std::uint16_t>(ms / 1000 % 60);
-        const auto milli = static_cast<std::uint16_t>(ms % 1000);
-        const PackedTimeCode code =
-            ClockToTimeCode(h, m, s, milli, mode.isPal, mode.dropFrame);
-        ASSERT_GE(code, previous) << mode.name << " at ms " << ms;
-        previous = code;
-        ASSERT_EQ(code & ~kTimeCodeMask, 0u);
-        platform::SYSTEMTIME t{2026, 1, 0, 1, 0, 0, 0, 0};
-        const std::uint8_t frames = static_cast<std::uint8_t>(
-            code | (mode.dropFrame ? kDropFrameFlag : 0));
-        TimeCodeToClock(frames, code >> 8 & 0xFF, code >> 16 & 0xFF,
-                        code >> 24 & 0xFF, mode.isPal, mode.dropFrame, t);
-        ASSERT_TRUE(IsValidSystemTime(t)) << mode.name << " at " << ms;
-        const std::uint32_t back = MsOfDay(t);
-        const std::uint32_t distance = back > ms ? back - ms : ms - back;
-        ASSERT_LE(distance, mode.farthestMs) << mode.name << " at ms " << ms;
-      }
-    }
-  }
 }
 
 }  // namespace
