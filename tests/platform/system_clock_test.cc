@@ -25,12 +25,14 @@ platform::ClockBackend& Real() { return platform::SystemClock(); }
 // local reading never lags behind the clock into a second already gone.
 TEST(SystemClock, ReadingsAreUtcAndLocalTime) {
   constexpr std::int64_t kQuarterHourMs = 15 * 60000;
+  std::int64_t firstMs = 0;
   for (int reading = 0; reading < 12; ++reading, Real().Sleep(100)) {
     SCOPED_TRACE(reading);
     SYSTEMTIME utc;
     SYSTEMTIME local;
     Real().GetSystemTime(&utc);
     Real().GetLocalTime(&local);
+    if (reading == 0) firstMs = fake::ToMs(utc);
     const std::int64_t now = std::time(nullptr) * std::int64_t{1000};
     EXPECT_LT(std::llabs(fake::ToMs(utc) - now), 5000);
     for (const SYSTEMTIME& t : {utc, local}) {
@@ -48,6 +50,10 @@ TEST(SystemClock, ReadingsAreUtcAndLocalTime) {
     EXPECT_LT(std::llabs(precise.utcUs / 1000 - fake::ToMs(utc)), 100);
 #endif
   }
+  // Twelve sleeps of 100 ms since the first reading.
+  SYSTEMTIME end;
+  Real().GetSystemTime(&end);
+  EXPECT_GE(fake::ToMs(end) - firstMs, 1199);
 }
 
 #ifndef _WIN32
