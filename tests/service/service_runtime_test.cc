@@ -145,12 +145,9 @@ std::string FirstStringFor(std::uint32_t error) {
 class ServiceRuntimeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_serviceStatus = {};
-    g_statusHandle = 0;
     g_nextCheckPoint = 1;
     g_savedError = 0;
     g_debugMode = 0;
-    g_stopEvent = nullptr;
     g_stopRequested = false;
     g_beeps.clear();
     platform::UseBeepHook(RecordBeep);
@@ -391,48 +388,44 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnlyAndIsNoted) {
 
 // ---- what the watchers are told ----
 
-// One poll as the status sees it, and what it must tell. The time is any
-// steady millisecond count; "" means nothing is due.
-struct StatusStep {
-  std::int64_t atMs;
-  int answered, compared, within;
-  std::uint32_t misses;  // the engine's count after the poll
-  std::int32_t differenceMs;
-  std::uint32_t settings;  // taken so far
-  const char* line;        // up to the code
-  const char* entry;       // after "Ventrel - "
-};
-
+// One poll as the status sees it: the time (any steady millisecond count),
+// whether the box answered, a code was compared and found within tolerance,
+// the engine's miss count after the poll, the difference and the settings
+// taken so far; then the line up to the code and the entry after
+// "Ventrel - " it must tell ("": nothing is due).
 TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
-  const StatusStep steps[] = {
-      // The first polls fill the code history: no entry for a stopped code.
-      {0, 1, 0, 0, 0, 0, 0, "no time code (code stopped)", ""},
-      {400, 1, 1, 1, 0, -3, 0, "",
-       "PC clock in step with the time code, 12:34:56:17 PAL, "
-       "difference -3 ms"},
-      // One or two misses are jitter; the third is worth an entry.
-      {800, 1, 1, 0, 2, 45, 0, "", ""},
-      {1000, 1, 1, 0, 3, 45, 0, "missing (3 of 6)",
-       "PC clock missing the time code (3 of 6), difference +45 ms"},
-      // The sixth miss leaves the engine's count at 0, with a setting.
-      {2000, 1, 1, 0, 0, 45, 1, "missing (6 of 6)", ""},
-      // In step was told less than a minute ago.
-      {3000, 1, 1, 1, 0, 2, 1, "in step", ""},
-      {3500, 0, 0, 0, 0, 2, 1, "", "no time code: the box is silent"},
-      // A code history filling again after the silence is no stopped code.
-      {4000, 1, 0, 0, 0, 2, 1, "no time code (code stopped)", ""},
-      {4300, 1, 0, 0, 0, 2, 1, "", ""},
-      {4600, 1, 0, 0, 0, 2, 1, "", "no time code: the box's code has stopped"},
-      {61000, 1, 1, 1, 0, 1, 1, "in step",
-       "PC clock in step with the time code, 12:34:56:17 PAL, "
-       "difference +1 ms (time code back)"},
-      // Silent again within the minute: told once the minute is over.
-      {61500, 0, 0, 0, 0, 1, 1, "", ""},
-      {63600, 0, 0, 0, 0, 1, 1, "no time code (box silent)",
-       "no time code: the box is silent"},
-      // A count that ran backwards makes the line due at once.
-      {100, 0, 0, 0, 0, 1, 1, "no time code (box silent)", ""},
-  };
+  const std::tuple<std::int64_t, int, int, int, std::uint32_t, std::int32_t,
+                   std::uint32_t, const char*, const char*>
+      steps[] = {
+          // The first polls fill the code history: no entry for a stopped code.
+          {0, 1, 0, 0, 0, 0, 0, "no time code (code stopped)", ""},
+          {400, 1, 1, 1, 0, -3, 0, "",
+           "PC clock in step with the time code, 12:34:56:17 PAL, "
+           "difference -3 ms"},
+          // One or two misses are jitter; the third is worth an entry.
+          {800, 1, 1, 0, 2, 45, 0, "", ""},
+          {1000, 1, 1, 0, 3, 45, 0, "missing (3 of 6)",
+           "PC clock missing the time code (3 of 6), difference +45 ms"},
+          // The sixth miss leaves the engine's count at 0, with a setting.
+          {2000, 1, 1, 0, 0, 45, 1, "missing (6 of 6)", ""},
+          // In step was told less than a minute ago.
+          {3000, 1, 1, 1, 0, 2, 1, "in step", ""},
+          {3500, 0, 0, 0, 0, 2, 1, "", "no time code: the box is silent"},
+          // A code history filling again after the silence is no stopped code.
+          {4000, 1, 0, 0, 0, 2, 1, "no time code (code stopped)", ""},
+          {4300, 1, 0, 0, 0, 2, 1, "", ""},
+          {4600, 1, 0, 0, 0, 2, 1, "",
+           "no time code: the box's code has stopped"},
+          {61000, 1, 1, 1, 0, 1, 1, "in step",
+           "PC clock in step with the time code, 12:34:56:17 PAL, "
+           "difference +1 ms (time code back)"},
+          // Silent again within the minute: told once the minute is over.
+          {61500, 0, 0, 0, 0, 1, 1, "", ""},
+          {63600, 0, 0, 0, 0, 1, 1, "no time code (box silent)",
+           "no time code: the box is silent"},
+          // A count that ran backwards makes the line due at once.
+          {100, 0, 0, 0, 0, 1, 1, "no time code (box silent)", ""},
+      };
   CTimeCodeClock clock;
   clock.m_figures.lastCode = 0x12345617;
   clock.m_figures.isPal = 1;
@@ -440,20 +433,19 @@ TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
   CClockStatus status;
   EXPECT_EQ(status.Line(),
             "starting; code none; difference none; settings 0, refused 0");
-  for (const StatusStep& step : steps) {
-    SCOPED_TRACE(step.atMs);
-    ClockFigures& f = clock.m_figures;
-    f.boxAnswered = step.answered;
-    f.compared = step.compared;
-    f.withinTolerance = step.within;
-    f.differenceMs = step.differenceMs;
-    f.settingsTaken = step.settings;
-    clock.m_missCount = step.misses;
-    status.AfterPoll(clock, step.atMs);
-    const std::string line = status.DueLine(step.atMs);
-    EXPECT_EQ(line.substr(0, line.find("; code")), step.line);
+  ClockFigures& f = clock.m_figures;
+  for (const auto& step : steps) {
+    const auto& [atMs, a, c, w, misses, difference, settings, line, entry] =
+        step;
+    SCOPED_TRACE(atMs);
+    std::tie(f.boxAnswered, f.compared, f.withinTolerance, clock.m_missCount,
+             f.differenceMs, f.settingsTaken) =
+        std::tie(a, c, w, misses, difference, settings);
+    status.AfterPoll(clock, atMs);
+    const std::string due = status.DueLine(atMs);
+    EXPECT_EQ(due.substr(0, due.find("; code")), line);
     EXPECT_EQ(status.TakeStateEntry(),
-              *step.entry ? std::string("Ventrel - ") + step.entry : "");
+              *entry ? std::string("Ventrel - ") + entry : "");
   }
   // A lost port shows in the line; the runtime writes its own entry.
   status.PortLost("Input/output error", 70000);
@@ -462,7 +454,6 @@ TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
             "PAL; difference +1 ms; settings 1, refused 0, last at 12:00:05");
   EXPECT_EQ(status.TakeStateEntry(), "");
   // The history fills anew: no stopped code yet; then back in step.
-  ClockFigures& f = clock.m_figures;
   f.isPal = 0;
   f.dropFrame = 1;
   f.boxAnswered = 1;
