@@ -4,7 +4,6 @@
 // of chrony's socket path, the first line of <settings root>/refclock-socket.
 #include "platform/posix/notify_socket.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stddef.h>
 #include <stdlib.h>
@@ -13,7 +12,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -36,13 +37,9 @@ int BoundSocket(const std::string& name) {
   return -1;
 }
 
-int OpenDescriptors() {
-  int count = 0;
-  DIR* fds = opendir("/proc/self/fd");
-  if (fds == nullptr) return -1;
-  while (readdir(fds) != nullptr) ++count;
-  closedir(fds);
-  return count;
+std::ptrdiff_t OpenDescriptors() {
+  const std::filesystem::directory_iterator fds("/proc/self/fd");
+  return std::distance(begin(fds), end(fds));
 }
 
 // The live line goes out every second for as long as the service runs: the
@@ -55,7 +52,7 @@ TEST(NotifySocket, DeliversDatagramsToPathAndAbstractNamesOverOneSocket) {
     const int fd = BoundSocket(name);
     ASSERT_GE(fd, 0);
     setenv("NOTIFY_SOCKET", name.c_str(), 1);
-    const int before = OpenDescriptors();
+    const auto before = OpenDescriptors();
     for (const char* message : {"READY=1\nSTATUS=Running\n", "STATUS=again"}) {
       EXPECT_EQ(platform::SendServiceNotification(message), 1);
       char got[512];
@@ -110,8 +107,7 @@ TEST(RefclockSocketPath, FirstLineOfTheOverrideElseTheDefault) {
     if (content != nullptr) std::ofstream(file) << content;
     EXPECT_EQ(config::RefclockSocketPath(), path);
   }
-  unlink(file.c_str());
-  rmdir(folder);
+  std::filesystem::remove_all(folder);
   unsetenv("CONFIGURATION_DIRECTORY");
 }
 
