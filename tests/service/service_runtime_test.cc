@@ -76,15 +76,15 @@ class StatusSink : public platform::ServiceStatusSink {
   }
 };
 
-// Error entries are (first string, message); information entries are kept
-// apart, since the older cases compare the error entries whole.
+// Error entries are kept as first strings and messages, and information
+// entries apart from them: the cases compare the messages whole.
 class EventLog : public platform::EventLogBackend {
  public:
   EventLog() { platform::UseEventLogBackend(this); }
   ~EventLog() override { platform::UseEventLogBackend(nullptr); }
 
   std::function<void(const std::string&)> m_onEntry;  // after an error entry
-  std::vector<std::pair<std::string, std::string>> m_entries;
+  std::vector<std::string> m_firsts, m_messages;
   std::vector<std::string> m_notes;
   int m_openSources = 0;  // registered and not deregistered yet
 
@@ -95,7 +95,8 @@ class EventLog : public platform::EventLogBackend {
   int ReportError(platform::EventSourceHandle source, const char* first,
                   const char* message) override {
     if (source != kSource) return 0;
-    m_entries.emplace_back(first, message);
+    m_firsts.push_back(first);
+    m_messages.push_back(message);
     if (m_onEntry) m_onEntry(message);
     return 1;
   }
@@ -107,12 +108,6 @@ class EventLog : public platform::EventLogBackend {
   }
   void DeregisterSource(platform::EventSourceHandle source) override {
     if (source == kSource) --m_openSources;
-  }
-
-  std::vector<std::string> Messages() const {
-    std::vector<std::string> messages;
-    for (const auto& entry : m_entries) messages.push_back(entry.second);
-    return messages;
   }
 
  private:
@@ -205,14 +200,14 @@ TEST_F(ServiceRuntimeTest, LostDeviceIsToldClosedAndRetriedUntilBack) {
             "P1/3000 P2/3000 Ra0/0 Ra0/1000 sa3/1000 Sa0/0 ");
   EXPECT_EQ(m_sink.m_reports.back().dwWin32ExitCode, saved);
   EXPECT_EQ(m_sink.m_reports[0].dwServiceType, platform::kServiceOwnProcess);
-  EXPECT_EQ(m_log.m_entries[0].first, FirstStringFor(saved));
+  EXPECT_EQ(m_log.m_firsts[0], FirstStringFor(saved));
   EXPECT_EQ(m_log.m_openSources, 0);
 
   char buffer[512];
   std::string text(buffer, platform::FormatSystemMessage(
                                fakes::FakeSerial::kGoneError, buffer, 512));
   text.erase(text.find_last_not_of("\r\n") + 1);
-  EXPECT_EQ(m_log.Messages(),
+  EXPECT_EQ(m_log.m_messages,
             (std::vector<std::string>{
                 kServiceStartedText,
                 "Ventrel - ComPort lost: " + text +
@@ -304,7 +299,7 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
   ServiceEntry(0, nullptr);
   if (dispatcher.joinable()) dispatcher.join();
 
-  EXPECT_EQ(m_log.Messages(), row.messages);
+  EXPECT_EQ(m_log.m_messages, row.messages);
   // The stop's own report may come before or after the STOPPED one.
   std::string states = States(m_sink.m_reports);
   if (row.stopAt != 0)
@@ -317,8 +312,7 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
   // STOPPED carries the error that the last entry captured.
   const platform::SERVICE_STATUS stopped = m_sink.m_reports.back();
   if (!row.messages.empty()) {
-    EXPECT_EQ(m_log.m_entries.back().first,
-              FirstStringFor(stopped.dwWin32ExitCode));
+    EXPECT_EQ(m_log.m_firsts.back(), FirstStringFor(stopped.dwWin32ExitCode));
   }
   EXPECT_TRUE(row.failReport == 0 ||
               stopped.dwWin32ExitCode == StatusSink::kError);
@@ -372,7 +366,7 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnlyAndIsNoted) {
   // Debug mode reports nothing and writes no entry.
   EXPECT_EQ(ReportStatusToSCMgr(kServiceRunning, 0, 0), 1);
   EXPECT_TRUE(m_sink.m_reports.empty());
-  EXPECT_TRUE(m_log.m_entries.empty() && m_log.m_notes.empty());
+  EXPECT_TRUE(m_log.m_messages.empty() && m_log.m_notes.empty());
 
   SetUp();
   m_box.Do("offset +5000");
