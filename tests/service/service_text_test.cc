@@ -71,7 +71,7 @@ TEST(DescribeLastErrorTest, SystemTextWithTheCodeInHexOrNothing) {
 TEST(ServiceUnitTest, DescribesALeastPrivilegeNotifyService) {
   const std::string unit = RenderUnit("/usr/local/bin/ventrel");
   const char* lines[] = {
-      "\nType=notify\n",
+      "\n[Service]\nType=notify\n",
       "\nExecStart=/usr/local/bin/ventrel\n",
       "\nDynamicUser=yes\n",
       "\nAmbientCapabilities=CAP_SYS_TIME\n",
