@@ -99,6 +99,8 @@ TEST(SubFrameEstimatorTest, NarrowsInEveryModeAndStartsAfresh) {
                          c.dropFrame};
     CSubFrameEstimator estimator;
     ASSERT_TRUE(estimator.Observe(polls.Next()));
+    // Halfway into the 300 us that the box may have taken to read its code.
+    EXPECT_EQ(estimator.SampleUtcUs(), c.startMs * kUsPerMs + 150);
     const std::int64_t frameUs = c.isPal ? 40000 : 34000;
     EXPECT_LE(estimator.WidthUs(), frameUs + kReplyLineUs);
     EXPECT_LE(std::abs(estimator.OffsetUs() - c.offsetUs), frameUs);

@@ -26,7 +26,6 @@ TEST(ClockToTimeCode, KnownReadings) {
       {1, 2, 3, 966, 0, 0, 0x01020329},
       {1, 2, 3, 999, 0, 0, 0x01020329},
       {12, 34, 56, 789, 1, 0, 0x12345619},
-      {0, 0, 0, 150, 1, 0, 0x00000003},
       // Drop-frame: a frame later early in minutes 5-9, a frame earlier late
       // in minutes 0-4, with the roll into the next or previous second.
       {12, 35, 10, 980, 0, 1, 0x12351100},
