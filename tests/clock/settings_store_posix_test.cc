@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -77,13 +78,19 @@ TEST(FolderStore, ReadOnlyKeyLoadsButDoesNotSave) {
   EXPECT_EQ(settings_sandbox::StoredWord(), 0x04000000u);
 }
 
-// A key path that would leave the root takes no save.
-TEST(FolderStore, KeysStayInTheRoot) {
+// A key path that would leave the root, or a store out of reach, takes no
+// save, and a save that found no store is not reported as made.
+TEST(FolderStore, KeysStayInAReachableRoot) {
   settings_sandbox::Reset();
   platform::SettingsKey key;
   EXPECT_FALSE(platform::OpenSettingsKey("SYSTEM\\..\\..\\etc", &key));
   EXPECT_FALSE(platform::OpenSettingsKey("", &key));
   EXPECT_FALSE(platform::OpenSettingsKey("A\\\\B", &key));
+  const std::string root = config::SettingsRoot();
+  setenv("CONFIGURATION_DIRECTORY", "/dev/null/quorvel", 1);
+  CTimeCodeClock clock;
+  EXPECT_EQ(clock.SaveSettings(), 0);
+  setenv("CONFIGURATION_DIRECTORY", root.c_str(), 1);
 }
 
 // A value file swapped for a link would let whoever owns its target choose

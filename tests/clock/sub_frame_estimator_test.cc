@@ -59,6 +59,8 @@ TEST(TimeCodeSpanTest, SpansOfCodesInEachMode) {
       {"drop-frame code a frame behind", 0x12304029, 0, 1,
        MsOfDay(12, 30, 41, 0), MsOfDay(12, 30, 41, 34)},
       {"midnight", 0x00000000, 1, 0, 0, 40},
+      {"top of an hour", 0x13000000, 1, 0, MsOfDay(13, 0, 0, 0),
+       MsOfDay(13, 0, 0, 40)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
