@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "link/box_frames.h"
 #include "link/user_notice.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial.h"
@@ -70,6 +71,11 @@ TEST_F(BoxLinkTest, SendFrameAddsTheChecksumAndIgnoresAnyGiven) {
     EXPECT_EQ(1, link.SendFrame(c.message.data()));
     EXPECT_EQ(c.wire, device.writes.back());
   }
+  // Fewer than two bytes hold no checksum to check: never a valid frame.
+  const std::uint8_t zeros[2] = {};
+  EXPECT_FALSE(box_frames::HasValidChecksum(zeros, 0));
+  EXPECT_FALSE(box_frames::HasValidChecksum(zeros, 1));
+  EXPECT_TRUE(box_frames::HasValidChecksum(zeros, 2));
 }
 
 // Rows run in order on one link, so a refused tail finds the previous
