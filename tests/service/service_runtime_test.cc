@@ -309,13 +309,17 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
   for (const auto& r : m_sink.m_reports)  // every start step waits 3 s
     EXPECT_TRUE(r.dwCurrentState != kServiceStartPending ||
                 r.dwWaitHint == 3000);
-  // STOPPED carries the error that the last entry captured.
-  const platform::SERVICE_STATUS stopped = m_sink.m_reports.back();
+  // STOPPED carries the error that the last entry captured. A stop's own
+  // report, from the dispatcher's thread, may come after it.
+  const auto stopped = std::find_if(
+      m_sink.m_reports.rbegin(), m_sink.m_reports.rend(),
+      [](const auto& r) { return r.dwCurrentState == kServiceStopped; });
+  ASSERT_NE(stopped, m_sink.m_reports.rend());
   if (!row.messages.empty()) {
-    EXPECT_EQ(m_log.m_firsts.back(), FirstStringFor(stopped.dwWin32ExitCode));
+    EXPECT_EQ(m_log.m_firsts.back(), FirstStringFor(stopped->dwWin32ExitCode));
   }
   EXPECT_TRUE(row.failReport == 0 ||
-              stopped.dwWin32ExitCode == StatusSink::kError);
+              stopped->dwWin32ExitCode == StatusSink::kError);
 
   // Every path that ran the worker ends alike: port closed, beep, pause.
   if (std::string(row.states).size() > 2) {
