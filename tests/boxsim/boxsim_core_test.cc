@@ -24,22 +24,6 @@ TEST(BoxsimReply, TextShowsTheMaskedCodeHoursFirst) {
   EXPECT_EQ(TimeCodeText(0x22123055), "22:12:30:15");
 }
 
-TEST(BoxsimTimeOfDay, WrapsAroundMidnightBothWays) {
-  struct Case {
-    TimeOfDay time;
-    std::int64_t offsetMs;
-    std::int64_t expectedMs;
-  } cases[] = {
-      {{23, 59, 59, 999}, 1, 0},
-      {{23, 59, 59, 999}, kMsPerDay + 2, 1},
-      {{0, 0, 0, 0}, -10 * kMsPerDay - 1, kMsPerDay - 1},
-  };
-  for (const Case& c : cases) {
-    const TimeOfDay shifted = ShiftTimeOfDay(c.time, c.offsetMs);
-    EXPECT_EQ(ToMilliseconds(shifted), c.expectedMs) << c.offsetMs;
-  }
-}
-
 // ---- Request framing ------------------------------------------------------
 
 // "61 0C 03 70 | !13" lists events: complete frames plain, dropped bytes
@@ -236,9 +220,12 @@ TEST(BoxsimBox, OffsetJumpsAndModeChangesShowInTheCode) {
         {"61 0C 03 70", "74 0C 58 32 12 22 3E"},
         {"> mode ntsc", ""},
         {"61 0C 03 70", "74 0C 18 33 12 22 FF"}});
-  // A starting offset carries across midnight.
-  Play({{"61 0C 03 70", "74 0C 00 01 00 00 81"}}, {Mode::kPal, 2000},
+  // A starting offset carries across midnight either way, onto its first
+  // millisecond or back from it.
+  Play({{"61 0C 03 70", "74 0C 00 00 00 00 80"}}, {Mode::kPal, 1000},
        {23, 59, 59, 0});
+  Play({{"61 0C 03 70", "74 0C 24 59 59 23 79"}}, {Mode::kPal, -1},
+       {0, 0, 0, 0});
 }
 
 }  // namespace

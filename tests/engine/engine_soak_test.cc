@@ -35,6 +35,7 @@ constexpr int kMaxPollsToRecover = 3000;
 
 struct Mode {
   const char* name;
+  const char* boxMode;  // the simulator's command
   bool pal, dropFrame, systemTime;
   std::uint32_t seed;
 };
@@ -46,7 +47,7 @@ class EngineSoak : public ::testing::TestWithParam<Mode> {
     clock.SetZoneOffsetMs(mode.systemTime ? 3 * kMsPerHour : -7 * kMsPerHour);
     clock.StartAtLocal(fake::MsOf(2027, 2, 27, 20, 0, 0, 0));
     clock.OnSet([this](const fake::ClockEvent& event) { CheckSet(event); });
-    box.SetMode(mode.pal, mode.dropFrame);
+    box.Do(mode.boxMode);
     box.followsUtc = mode.systemTime;
     engine.m_isPal = mode.pal;
     engine.m_useSystemTime = mode.systemTime;
@@ -187,9 +188,9 @@ TEST_P(EngineSoak, SetsOnlyFromRunningCodesAndRecovers) {
 // A day in each time code mode; local and system time take turns, as the
 // unit tests set the clock from both in every mode.
 const Mode kModes[] = {
-    {"PALsystem", true, false, true, 20261207u},
-    {"NTSClocal", false, false, false, 20261208u},
-    {"NTSCdroplocal", false, true, false, 20261210u},
+    {"PALsystem", "mode pal", true, false, true, 20261207u},
+    {"NTSClocal", "mode ntsc", false, false, false, 20261208u},
+    {"NTSCdroplocal", "mode ntsc-df", false, true, false, 20261210u},
 };
 
 INSTANTIATE_TEST_SUITE_P(AllModes, EngineSoak, ::testing::ValuesIn(kModes),

@@ -25,8 +25,6 @@ namespace {
 using Calls = std::vector<std::string>;
 using fakes::Bytes;
 
-const Bytes kHello = boxsim::kHelloRequest;
-const Bytes kQuery = boxsim::kQueryRequest;
 // 12:34:56:23 as the box sends it.
 const Bytes kTimeCodeReply = {0x74, 0x0C, 0x23, 0x56, 0x34, 0x12, 0x3F};
 
@@ -127,7 +125,7 @@ TEST_F(BoxLinkTest, QueryTimeCodeKeepsTheReplyAndTellsTheStatus) {
   device.ScriptCode(0x12345623);
   device.calls.clear();
   EXPECT_EQ(1, link.QueryTimeCode());
-  EXPECT_EQ(std::vector<Bytes>{kQuery}, device.writes);
+  EXPECT_EQ(std::vector<Bytes>{boxsim::kQueryRequest}, device.writes);
   EXPECT_EQ("ClearErrors", device.calls[0]);
   EXPECT_EQ("Purge 8", device.calls[1]);
   EXPECT_EQ(kTimeCodeReply,
@@ -176,7 +174,7 @@ TEST_F(BoxLinkTest, HandshakeNeedsThirtyTwoGoodAnswers) {
     EXPECT_EQ(c.result, link.Handshake());
     EXPECT_EQ(c.result, link.m_handshakeOk);
     EXPECT_EQ(c.writes, device.writes.size());
-    for (const Bytes& w : device.writes) EXPECT_EQ(kHello, w);
+    for (const Bytes& w : device.writes) EXPECT_EQ(boxsim::kHelloRequest, w);
     EXPECT_EQ(std::vector<std::uint32_t>(c.writes - 1 + c.result, 30),
               clock.Sleeps());
     EXPECT_EQ(static_cast<int>(c.writes), device.CountCalls("Purge 8"));

@@ -11,7 +11,6 @@
 #include <string>
 #include <thread>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include "platform/beep.h"
@@ -26,14 +25,6 @@
 #include "service/service_runtime_test_seam.h"
 #include "tests/support/fake_clock.h"
 #include "tests/support/fake_serial.h"
-
-using platform::kServiceAcceptStop;
-using platform::kServiceControlInterrogate;
-using platform::kServiceControlStop;
-using platform::kServiceRunning;
-using platform::kServiceStartPending;
-using platform::kServiceStopped;
-using platform::kServiceStopPending;
 
 namespace {
 
@@ -125,9 +116,10 @@ std::string States(const std::vector<platform::SERVICE_STATUS>& reports,
   for (const auto& r : reports) {
     states += " SPsR?"[std::min(r.dwCurrentState, 5u)];
     if (details)
-      states += (r.dwControlsAccepted == kServiceAcceptStop ? "a" : "") +
-                std::to_string(r.dwCheckPoint) + "/" +
-                std::to_string(r.dwWaitHint) + " ";
+      states +=
+          (r.dwControlsAccepted == platform::kServiceAcceptStop ? "a" : "") +
+          std::to_string(r.dwCheckPoint) + "/" + std::to_string(r.dwWaitHint) +
+          " ";
   }
   return states;
 }
@@ -178,8 +170,8 @@ TEST_F(ServiceRuntimeTest, LostDeviceIsToldClosedAndRetriedUntilBack) {
         for (int i = 0; i < 3; ++i) m_box.Script(fakes::Reply::kSilent);
       if (queries == 6) m_box.gone = true;
       if (queries == 12) {
-        OnServiceControl(kServiceControlInterrogate);
-        OnServiceControl(kServiceControlStop);
+        OnServiceControl(platform::kServiceControlInterrogate);
+        OnServiceControl(platform::kServiceControlStop);
       }
     } else if (call.rfind("Open", 0) == 0 && m_box.opens > 0) {
       tries.push_back(Clock::now());
@@ -285,14 +277,15 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
   };
   m_log.m_onEntry = [&](const std::string& message) {
     if (message == kServiceStartedText && row.stopAt == 0)
-      OnServiceControl(kServiceControlStop);
+      OnServiceControl(platform::kServiceControlStop);
   };
   std::thread dispatcher;
   // The dispatcher's thread handles the stop while the report is under way;
   // the start must see the request as soon as it exists.
   m_sink.m_onReport = [&] {
     if (static_cast<int>(m_sink.m_reports.size()) != row.stopAt) return;
-    dispatcher = std::thread([] { OnServiceControl(kServiceControlStop); });
+    dispatcher =
+        std::thread([] { OnServiceControl(platform::kServiceControlStop); });
     while (!g_stopRequested) std::this_thread::yield();
   };
   platform::SetLastError(0);
@@ -307,13 +300,14 @@ TEST_P(ServiceFailureTest, WritesItsEntriesAndEndsStoppedWithTheSavedError) {
                           [](char c) { return c != 's'; });
   EXPECT_EQ(states, row.states);
   for (const auto& r : m_sink.m_reports)  // every start step waits 3 s
-    EXPECT_TRUE(r.dwCurrentState != kServiceStartPending ||
+    EXPECT_TRUE(r.dwCurrentState != platform::kServiceStartPending ||
                 r.dwWaitHint == 3000);
   // STOPPED carries the error that the last entry captured. A stop's own
   // report, from the dispatcher's thread, may come after it.
   const auto stopped = std::find_if(
-      m_sink.m_reports.rbegin(), m_sink.m_reports.rend(),
-      [](const auto& r) { return r.dwCurrentState == kServiceStopped; });
+      m_sink.m_reports.rbegin(), m_sink.m_reports.rend(), [](const auto& r) {
+        return r.dwCurrentState == platform::kServiceStopped;
+      });
   ASSERT_NE(stopped, m_sink.m_reports.rend());
   if (!row.messages.empty()) {
     EXPECT_EQ(m_log.m_firsts.back(), FirstStringFor(stopped->dwWin32ExitCode));
@@ -359,7 +353,7 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnlyAndIsNoted) {
       EXPECT_EQ(OnConsoleCtrl(2), 0);
       EXPECT_EQ(OnConsoleCtrl(platform::kCtrlBreakEvent), 1);
     } else {
-      OnServiceControl(kServiceControlStop);
+      OnServiceControl(platform::kServiceControlStop);
     }
   });
   m_box.Do("offset +5000");  // the PC clock now lags the time code
@@ -368,7 +362,7 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnlyAndIsNoted) {
   EXPECT_EQ(g_beeps, (std::vector<std::uint32_t>{platform::kSimpleBeep,
                                                  platform::kDefaultBeep}));
   // Debug mode reports nothing and writes no entry.
-  EXPECT_EQ(ReportStatusToSCMgr(kServiceRunning, 0, 0), 1);
+  EXPECT_EQ(ReportStatusToSCMgr(platform::kServiceRunning, 0, 0), 1);
   EXPECT_TRUE(m_sink.m_reports.empty());
   EXPECT_TRUE(m_log.m_messages.empty() && m_log.m_notes.empty());
 

@@ -59,9 +59,6 @@ class FakeSerial : public platform::SerialBackend {
     if (!boxsim::ParseCommand(command, &parsed, &error)) std::abort();
     box_->Apply(parsed);
   }
-  void SetMode(bool pal, bool dropFrame) {
-    Do(pal ? "mode pal" : dropFrame ? "mode ntsc-df" : "mode ntsc");
-  }
   bool followsUtc = false;  // else the local time of the fake clock's zone
   bool answerHello = true;
   // Time that passes before each query, as a worker's wait between polls
@@ -109,7 +106,6 @@ class FakeSerial : public platform::SerialBackend {
   std::set<platform::SerialHandle> openHandles;
   std::string lastName;
   int opens = 0;  // successful ones
-  int hellos = 0;
   int queries = 0;
 
   bool isOpen() const { return !openHandles.empty(); }
@@ -230,10 +226,8 @@ class FakeSerial : public platform::SerialBackend {
   void Answer(const Bytes& request) {
     Bytes tx;
     const boxsim::RequestKind kind = boxsim::ClassifyRequest(request);
-    if (kind == boxsim::RequestKind::kHello) {
-      ++hellos;
-      if (answerHello) tx = box_->Respond(request, Now()).tx;
-    }
+    if (kind == boxsim::RequestKind::kHello && answerHello)
+      tx = box_->Respond(request, Now()).tx;
     if (kind == boxsim::RequestKind::kQuery) {
       ++queries;
       PassTime(pauseBeforeQueryMs);
