@@ -57,9 +57,7 @@ TEST(FolderStore, ACrashAtAnyStepOfASaveLeavesTheOldWordOrTheNew) {
 }
 
 TEST(FolderStore, ReadOnlyKeyLoadsButDoesNotSave) {
-  if (geteuid() != 0) {
-    GTEST_SKIP() << "needs root, to read as another account";
-  }
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to read as another account";
   settings_sandbox::Reset();
   ASSERT_TRUE(settings_sandbox::StoreWord(0x04000000u));
   // A service account reads a folder its administrator owns.

@@ -48,11 +48,7 @@ class EngineTest : public ::testing::Test {
   }
   // The box's next reply: `code`, or nothing at all for 0.
   void Answer(PackedTimeCode code) {
-    if (code == 0) {
-      box.Script(Reply::kSilent);
-    } else {
-      box.ScriptCode(code);
-    }
+    code == 0 ? box.Script(Reply::kSilent) : box.ScriptCode(code);
   }
   std::vector<int> PollResults(int count) {
     std::vector<int> results;

@@ -187,7 +187,9 @@ TEST_F(BoxLinkTest, HandshakeNeedsThirtyTwoGoodAnswers) {
   EXPECT_EQ(32u, clock.Sleeps().size());
 }
 
-TEST_F(BoxLinkTest, PortNumbersMapToDeviceNamesAndAreKeptAsGiven) {
+// One port through its life: the calls each step makes and what it keeps.
+// Port numbers name their devices and are kept as given.
+TEST_F(BoxLinkTest, PortNumbersOpenLossReopenAndClose) {
   const struct {
     int number;
     const char* name;
@@ -200,10 +202,7 @@ TEST_F(BoxLinkTest, PortNumbersMapToDeviceNamesAndAreKeptAsGiven) {
     EXPECT_EQ(Calls{std::string("Open ") + c.name}, device.calls);
     EXPECT_EQ(c.number, each.m_portNumber);
   }
-}
 
-// One port through its life: the calls each step makes and what it keeps.
-TEST_F(BoxLinkTest, OpenLossReopenAndClose) {
   // The first failing call marks the device lost with that call's error; a
   // reopen purges and closes first, and starts clean, which a call that
   // works leaves as it is.

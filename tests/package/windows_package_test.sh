@@ -23,8 +23,6 @@ unzip -Z1 "$zip" | sed 's|^[^/]*/||' | grep -v '/$' | sort >"$work/zip.list"
 printf '%s\n' Moravel.exe README.md Ventrel.exe | diff -u - "$work/zip.list" ||
   fail "zip holds other files"
 
-wine_out() { wine "$@" 2>/dev/null | tr -d '\r'; }
-service_state() { wine_out sc query "$service" | awk '/STATE/ {print $4}'; }
 uninstall_value() {
   wine_out reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvel' \
     /v "$1" | awk -v v="$1" '$1 == v {$1 = $2 = ""; sub(/^ +/, ""); print}'

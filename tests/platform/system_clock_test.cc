@@ -80,11 +80,7 @@ TEST(SystemClock, LocalTimeFollowsTheZoneRules) {
     EXPECT_EQ(std::llround((fake::ToMs(local) - fake::ToMs(utc)) / 60000.0),
               z.offsetMinutes);
   }
-  if (saved) {
-    setenv("TZ", zone.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
+  saved ? setenv("TZ", zone.c_str(), 1) : unsetenv("TZ");
   tzset();
 }
 
@@ -99,9 +95,8 @@ bool MayNotSetTheClock() {
 }
 
 TEST(SystemClock, ValidTimeWithoutTheRightIsRefused) {
-  if (!MayNotSetTheClock()) {
+  if (!MayNotSetTheClock())
     GTEST_SKIP() << "this process may set the clock; run it without that right";
-  }
   SYSTEMTIME now;
   Real().GetSystemTime(&now);
   EXPECT_EQ(Real().SetSystemTime(now), 0);

@@ -385,7 +385,7 @@ TEST_F(ServiceRuntimeTest, ClockSettingBeepsInDebugModeOnlyAndIsNoted) {
 // the engine's miss count after the poll, the difference and the settings
 // taken so far; then the line up to the code and the entry after
 // "Ventrel - " it must tell ("": nothing is due).
-TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
+TEST(ClockStatusTest, LinesOnceASecondEntriesOncePerStateNotesPerSetting) {
   const std::tuple<std::int64_t, int, int, int, std::uint32_t, std::int32_t,
                    std::uint32_t, const char*, const char*>
       steps[] = {
@@ -456,13 +456,11 @@ TEST(ClockStatusTest, LinesAtMostOnceASecondEntriesOncePerStateAMinute) {
   EXPECT_EQ(status.TakeStateEntry(),
             "Ventrel - PC clock in step with the time code, 12:34:56:17 NTSC "
             "drop-frame, difference +1 ms (time code back)");
-}
 
-// Each setting's note: from what to what and by how much; refusals with the
-// system's text, at most one a minute with the count of those left out.
-TEST(ClockStatusTest, SettingNotesCarryTheFiguresAndThrottleRefusals) {
-  // The time, the settings taken and refused so far, and the note after the
-  // common head ("" for none).
+  // Each setting's note, on a status of its own: from what to what and by
+  // how much; refusals with the system's text, at most one a minute with the
+  // count of those left out. The time, the settings taken and refused so
+  // far, and the note after the common head ("" for none).
   const std::tuple<std::int64_t, std::uint32_t, std::uint32_t, const char*>
       polls[] = {
           {0, 1, 0, ": accepted"},
@@ -474,12 +472,10 @@ TEST(ClockStatusTest, SettingNotesCarryTheFiguresAndThrottleRefusals) {
            "entry)"},
           {61500, 2, 3, ": accepted"},
       };
-  CTimeCodeClock clock;
-  ClockFigures& f = clock.m_figures;
   f.setFrom = {2026, 3, 6, 14, 12, 0, 0, 0};
   f.setTo = {2026, 3, 6, 14, 12, 0, 5, 40};
   f.setByMs = 5040;
-  CClockStatus status;
+  CClockStatus notes;
   const std::string kHead =
       "Ventrel - PC clock set from 2026-03-14 12:00:00.000 to 2026-03-14 "
       "12:00:05.040, by +5040 ms";
@@ -488,8 +484,8 @@ TEST(ClockStatusTest, SettingNotesCarryTheFiguresAndThrottleRefusals) {
     f.settingsTaken = taken;
     f.settingsRefused = refused;
     f.setAccepted = std::string(note) == ": accepted";
-    status.AfterPoll(clock, atMs);
-    EXPECT_EQ(status.TakeSetEntry("Operation not permitted", atMs),
+    notes.AfterPoll(clock, atMs);
+    EXPECT_EQ(notes.TakeSetEntry("Operation not permitted", atMs),
               *note == '\0' ? "" : kHead + note);
   }
 }

@@ -68,7 +68,7 @@ TEST(DescribeLastErrorTest, SystemTextWithTheCodeInHexOrNothing) {
   EXPECT_STREQ(DescribeLastError(buffer, kErrorTextSize), "");
 }
 
-TEST(ServiceUnitTest, DescribesALeastPrivilegeNotifyService) {
+TEST(ServiceUnitTest, DescribesALeastPrivilegeNotifyServiceWithAQuotedPath) {
   const std::string unit = RenderUnit("/usr/local/bin/ventrel");
   const char* lines[] = {
       "\n[Service]\nType=notify\n",
@@ -86,9 +86,8 @@ TEST(ServiceUnitTest, DescribesALeastPrivilegeNotifyService) {
   // Windows is only to start it at boot.
   EXPECT_EQ(unit.find("Restart="), std::string::npos);
   EXPECT_EQ(unit.find("User=root"), std::string::npos);
-}
 
-TEST(ServiceUnitTest, QuotesProgramPathsThatSystemdWouldSplitOrExpand) {
+  // Program paths that systemd would split or expand are quoted.
   const std::pair<const char*, const char*> rows[] = {
       // path, word
       {"/opt/q/ventrel", "/opt/q/ventrel"},

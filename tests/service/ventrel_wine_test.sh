@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Runs the Windows build of ventrel under Wine, in a prefix of its own, with
-# COM1 mapped to the native box simulator on a pseudo-terminal. A helper
-# program keeps the prefix busy, because Wine ends its services once no
-# ordinary program runs; the services' error-type event log entries appear
-# on that helper's standard error (WINEDEBUG=err+eventlog). One run: the
+# COM1 mapped to the native box simulator on a pseudo-terminal. Wine's ping,
+# a second a packet, keeps the prefix busy, because Wine ends its services
+# once no ordinary program runs; the services' error-type event log entries
+# appear on its standard error (WINEDEBUG=err+eventlog). One run: the
 # option paths, debug mode, then the service installed, started and removed.
-# Usage: ventrel_wine_test.sh WINE_RUN PREFIX VENTREL KEEPALIVE BOXSIM
+# Usage: ventrel_wine_test.sh WINE_RUN PREFIX VENTREL BOXSIM
 set -u
-wine_run=$1 prefix=$2 ventrel=$3 keepalive=$4 boxsim=$5
+wine_run=$1 prefix=$2 ventrel=$3 boxsim=$4
 here=$(cd "$(dirname "$0")" && pwd)
 service=Quorvel_to_PC_Clock_Service
 display="Quorvel to PC clock setting service"
@@ -21,21 +21,18 @@ ventrel_out() { tr -d '\r' <"$work/ventrel.out"; }
 ventrel_command() { timeout 120 "$wine_run" "$prefix" "$ventrel" "$@"; }
 
 # start_box_on_com1 NAME: a box on a pseudo-terminal, logging to
-# $work/NAME.log, with COM1 mapped to it; the keep-alive helper starts after
+# $work/NAME.log, with COM1 mapped to it; the keep-alive ping starts after
 # the Wine server has restarted to take the mapping. Wine cannot give a
 # pseudo-terminal odd parity a second time, so each run has a box of its own.
 start_box_on_com1() {
   start_box "$1" "$work/$1"
   map_ports COM1 "$device"
-  WINEDEBUG=err+eventlog "$wine_run" "$prefix" "$keepalive" 280 \
+  WINEDEBUG=err+eventlog "$wine_run" "$prefix" ping -n 280 127.0.0.1 \
     >/dev/null 2>"$work/events.err" &
   track $!
   sleep 2
 }
 
-service_state() {
-  wine sc query "$service" 2>/dev/null | tr -d '\r' | awk '/STATE/ {print $4}'
-}
 in_state() { [ "$(service_state)" = "$1" ]; }
 
 # A service left from an earlier run would change what installing prints.
@@ -67,8 +64,7 @@ start_box_on_com1 service
 run_ventrel /Load
 [ "$(ventrel_out)" = "$display loaded." ] || fail "load: '$(ventrel_out)'"
 [ "$(service_state)" = STOPPED ] || fail "not installed stopped"
-wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" 2>/dev/null |
-  tr -d '\r' >"$work/key.out"
+wine_out reg query "HKLM\\System\\CurrentControlSet\\Services\\$service" >"$work/key.out"
 # Started at boot, a process of its own, its names and program.
 for value in "Start +REG_DWORD +0x2" "Type +REG_DWORD +0x10" "ErrorControl +REG_DWORD +0x1" \
   "DisplayName +REG_SZ +$display" "ImagePath +REG_SZ +.*[\\]Ventrel.exe"; do

@@ -289,7 +289,10 @@ TEST(MessageMapTest, RoutesToTheMostDerivedEntryThenTheBaseThenOkCancel) {
 
 // ---- the templates ----
 
-TEST(DialogTemplateTest, ControlsAreUniqueAndInsideTheirDialogs) {
+// Controls are unique and inside their dialogs. The back ends build each
+// control by its kind (the dialog runs below click the toggle and the check
+// box), and a radio set runs from a group mark to the next.
+TEST(DialogTemplateTest, ControlsKindsAndRadioSetsFollowTheTemplates) {
   for (const DialogTemplate* dialog :
        {&SetupDialogTemplate(), &AboutHelpDialogTemplate()}) {
     std::set<int> ids;
@@ -302,12 +305,6 @@ TEST(DialogTemplateTest, ControlsAreUniqueAndInsideTheirDialogs) {
       EXPECT_LE(c.y + c.cy, dialog->cy) << c.caption;
     }
   }
-}
-
-// The back ends build each control by its kind (the dialog runs below click
-// the toggle and the check box), and a radio set runs from a group mark to
-// the next.
-TEST(DialogTemplateTest, KindsAndRadioSetsFollowTheStyles) {
   const DialogTemplate& dialog = SetupDialogTemplate();
   // The ID, its kind and, for a radio button, the first of its set.
   const std::tuple<int, ControlKind, int> cases[] = {
@@ -385,7 +382,6 @@ class SetupDialogTest : public ::testing::Test {
     m_windows.OnModal(kSetupDialogId, [&](FakeDialog&) { script(dialog); });
     dialog.DoModal();
   }
-  void Run(const std::function<void(CSetupDlg&)>& script) { Run(0, script); }
 
   void Start() { ASSERT_TRUE(m_windows.Click(kTestRun)); }
   // Each tick comes a timer period after the previous one's work.
@@ -587,7 +583,7 @@ constexpr int kTicksForASet = 8;
 
 TEST_F(SetupDialogTest, TheBeepBoxBeepsWhenCheckedAndOnEachClockSet) {
   m_box.Do("offset 5000");
-  Run([&](CSetupDlg&) {
+  Run(0, [&](CSetupDlg&) {
     // With Set PC Clock checked the clock is set, without a beep unless the
     // beep box is checked. (The engine's tests show it waits for the check.)
     Start();
@@ -614,7 +610,7 @@ TEST_F(SetupDialogTest, TheBeepBoxBeepsWhenCheckedAndOnEachClockSet) {
 // The About box's loop delivers the main dialog's timer messages, so a test
 // keeps ticking behind it.
 TEST_F(SetupDialogTest, HelpAndTheAboutEntryOpenTheAboutBoxWhileTheTestTicks) {
-  Run([&](CSetupDlg& dialog) {
+  Run(0, [&](CSetupDlg& dialog) {
     Start();
     FakeDialog& main = m_windows.Current();
     m_windows.OnModal(kAboutHelpDialogId, [&](FakeDialog&) {

@@ -119,6 +119,10 @@ expect_poll_cadence() {
 # In the foreground only: started with & it is a subshell, which a signal
 # meant for the program would not reach.
 wine() { "$wine_run" "$prefix" "$@"; }
+# A Windows program's standard output, its line ends made Unix ones.
+wine_out() { wine "$@" 2>/dev/null | tr -d '\r'; }
+# The state of the script's $service as sc shows it; empty once removed.
+service_state() { wine_out sc query "$service" | awk '/STATE/ {print $4}'; }
 
 # map_ports COM DEVICE [COM DEVICE...]: Wine replaces hand-made dosdevices
 # links when its server starts, so the ports are mapped in the registry and
