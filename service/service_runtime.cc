@@ -265,18 +265,20 @@ void ServiceEntry(std::uint32_t, char**) {
 }
 
 void OnServiceControl(std::uint32_t control) {
+  const bool stop = control == kServiceControlStop;
   // Before anything else, so that a start under way yields to the stop.
-  if (control == kServiceControlStop) g_stopRequested = true;
-  std::uint32_t state;
+  if (stop) g_stopRequested = true;
   {
+    // Answered under the report lock before the worker is told to end, and
+    // not at all once STOPPED has gone: a STOP_PENDING after it would be
+    // refused, or read as the service running again.
     std::lock_guard<std::mutex> lock(g_reportLock);
-    if (control == kServiceControlStop) {
-      g_serviceStatus.dwCurrentState = kServiceStopPending;
+    if (g_serviceStatus.dwCurrentState != kServiceStopped) {
+      if (stop) g_serviceStatus.dwCurrentState = kServiceStopPending;
+      if (g_debugMode == 0) SendReport(g_serviceStatus.dwCurrentState, 0, 1000);
     }
-    state = g_serviceStatus.dwCurrentState;
   }
-  if (control == kServiceControlStop) SetStopEvent();
-  ReportStatusToSCMgr(state, 0, 1000);
+  if (stop) SetStopEvent();
 }
 
 void SetStopEvent() {
