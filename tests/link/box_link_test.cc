@@ -202,6 +202,10 @@ TEST_F(BoxLinkTest, PortNumbersOpenLossReopenAndClose) {
     EXPECT_EQ(Calls{std::string("Open ") + c.name}, device.calls);
     EXPECT_EQ(c.number, each.m_portNumber);
   }
+  // A port never opened has no loss, nor a loss's error, to tell.
+  const CSerialPort fresh;
+  EXPECT_EQ(std::make_tuple(0, 0u),
+            std::tie(fresh.m_deviceLost, fresh.m_deviceError));
 
   // The first failing call marks the device lost with that call's error; a
   // reopen purges and closes first, and starts clean, which a call that
