@@ -329,6 +329,7 @@ TEST_F(BoxLinkTest, LineSettingsBecomeTermiosFlags) {
        device.state.StopBits, true, CS8 | PARENB | PARODD},
       {9600, 7, 2, 0, true, CS7 | PARENB},
       {19200, 8, 0, 0, true, CS8},  // a speed code with its low bit clear
+      {57600, 6, 0, 0, true, CS6},
       {9600, 8, 0, 2, true, CS8 | CSTOPB},
       {9600, 8, 3, 0, true, CS8 | PARENB | PARODD | CMSPAR},
       {9600, 8, 4, 0, true, CS8 | PARENB | CMSPAR},
